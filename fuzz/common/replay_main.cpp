@@ -1,0 +1,34 @@
+// Replays files (or every file of the folders given) through a fuzz entry
+// point, so that the seed corpus runs as an ordinary test without libFuzzer.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+static int replayFile(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    return 1;
+}
+
+int main(int argc, char** argv)
+{
+    int count = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::filesystem::path p(argv[i]);
+        if (std::filesystem::is_directory(p)) {
+            for (const auto& e : std::filesystem::recursive_directory_iterator(p))
+                if (e.is_regular_file()) count += replayFile(e.path());
+        } else if (std::filesystem::exists(p)) {
+            count += replayFile(p);
+        }
+    }
+    std::printf("replayed %d inputs\n", count);
+    return 0;
+}

@@ -1,0 +1,3 @@
+// PLACEHOLDER (replaced by the displays module).
+#include "posinternal.h"
+void posUsrMemInit() {}
