@@ -1,0 +1,49 @@
+#include "consoleevent.h"
+
+#include <QCoreApplication>
+#include <mutex>
+
+ConsoleEvent::ConsoleEvent(int message, uintptr_t wparam, intptr_t lparam)
+    : QEvent(QEvent::Type(message)), wparam_(wparam), lparam_(lparam)
+{
+}
+
+bool ConsoleEvent::isConsoleEvent(const QEvent* e)
+{
+    return e && int(e->type()) >= consolemsg::kFirst && int(e->type()) <= consolemsg::kLast;
+}
+
+void postConsoleEvent(QObject* target, int message, uintptr_t wparam, intptr_t lparam)
+{
+    if (!target || message < consolemsg::kFirst || message > consolemsg::kLast)
+        return;
+    QCoreApplication::postEvent(target, new ConsoleEvent(message, wparam, lparam));
+}
+
+namespace {
+std::mutex g_targetLock;
+QObject* g_target = nullptr;
+}  // namespace
+
+void setConsoleEventTarget(QObject* target)
+{
+    std::lock_guard<std::mutex> hold(g_targetLock);
+    g_target = target;
+}
+
+QObject* consoleEventTarget()
+{
+    std::lock_guard<std::mutex> hold(g_targetLock);
+    return g_target;
+}
+
+bool postToConsole(int message, uintptr_t wparam, intptr_t lparam)
+{
+    // The lock is held over the post so that the target cannot be destroyed
+    // between the check and postEvent.
+    std::lock_guard<std::mutex> hold(g_targetLock);
+    if (!g_target || message < consolemsg::kFirst || message > consolemsg::kLast)
+        return false;
+    QCoreApplication::postEvent(g_target, new ConsoleEvent(message, wparam, lparam));
+    return true;
+}

@@ -1,0 +1,287 @@
+#include "settingsstore.h"
+
+#include <QSettings>
+#include <QVariant>
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#ifndef QUILLON_DEFAULT_SERVER_HOST
+#define QUILLON_DEFAULT_SERVER_HOST "localhost"
+#endif
+
+namespace settings {
+
+namespace {
+
+QSettings openStore()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillon"),
+                     QStringLiteral("QuillonAgent"));
+}
+
+QString keyPath(const char* section, const char* key)
+{
+    return QString::fromLatin1(section) + u'/' + QString::fromLatin1(key);
+}
+
+const char* const kShortNames[kCaptionerTypeCount] = {
+    "EclipseCAT", "ProCAT", "CaseCAT", "DigitCAT", "AccuCAP", "StenoCAT",
+};
+const char* const kListNames[kCaptionerTypeCount] = {
+    "EclipseCAT > ANSI", "ProCAT > PlainText", "CaseCAT > CaseView",
+    "DigitCAT > ANSI",   "AccuCAP > ANSI",     "StenoCAT > Bridge",
+};
+
+}  // namespace
+
+int readInt(const char* section, const char* key, int def)
+{
+    const QVariant v = openStore().value(keyPath(section, key));
+    if (!v.isValid())
+        return def;
+    bool ok = false;
+    const int value = v.toString().trimmed().toInt(&ok);
+    return ok ? value : def;
+}
+
+QString readString(const char* section, const char* key, const QString& def)
+{
+    const QVariant v = openStore().value(keyPath(section, key));
+    if (!v.isValid())
+        return def;
+    // A plain INI value with commas reads back as a list; keep it as text.
+    if (v.metaType().id() == QMetaType::QStringList)
+        return v.toStringList().join(QStringLiteral(", "));
+    return v.toString();
+}
+
+void writeInt(const char* section, const char* key, int value)
+{
+    QSettings store = openStore();
+    store.setValue(keyPath(section, key), value);
+}
+
+void writeString(const char* section, const char* key, const QString& value)
+{
+    QSettings store = openStore();
+    store.setValue(keyPath(section, key), value);
+}
+
+void sync()
+{
+    QSettings store = openStore();
+    store.sync();
+}
+
+QString storePath()
+{
+    return openStore().fileName();
+}
+
+QString defaultPrimaryHost()
+{
+    return QStringLiteral(QUILLON_DEFAULT_SERVER_HOST);
+}
+
+QString defaultSecondaryHost()
+{
+    return QStringLiteral(QUILLON_DEFAULT_SERVER_HOST);
+}
+
+QString captionerShortName(int type)
+{
+    if (type < 0 || type >= kCaptionerTypeCount)
+        return QString();
+    return QString::fromLatin1(kShortNames[type]);
+}
+
+QString captionerListName(int type)
+{
+    if (type < 0 || type >= kCaptionerTypeCount)
+        return QString();
+    return QString::fromLatin1(kListNames[type]);
+}
+
+int captionerTypeOfListName(const QString& listName)
+{
+    for (int i = 0; i < kCaptionerTypeCount; ++i)
+        if (listName == QLatin1String(kListNames[i]))
+            return i;
+    return -1;
+}
+
+const QStringList& faceNames()
+{
+    static const QStringList names = {
+        QStringLiteral("MS Gothic"),
+        QStringLiteral("Palatino Linotype"),
+        QStringLiteral("Palatino Linotype Bold"),
+        QStringLiteral("Palatino Linotype Italic"),
+        QStringLiteral("Shruti"),
+        QStringLiteral("SimSun"),
+        QStringLiteral("Sylfaen"),
+        QStringLiteral("Tahoma"),
+        QStringLiteral("Times New Roman"),
+        QStringLiteral("Times New Roman Bold"),
+        QStringLiteral("Times New Roman Bold Italic"),
+        QStringLiteral("Times New Roman Italic"),
+        QStringLiteral("Trebuchet MS"),
+        QStringLiteral("Verdana"),
+        QStringLiteral("Verdana Bold"),
+        QStringLiteral("Verdana Bold Italic"),
+        QStringLiteral("Verdana Italic"),
+    };
+    return names;
+}
+
+int safeFaceIndex(int faceIndex)
+{
+    return faceIndex >= 0 && faceIndex < kFaceCount ? faceIndex : kDefScreenFFontNameIdx;
+}
+
+int safeSizeIndex(int sizeIndex)
+{
+    return sizeIndex >= 0 && sizeIndex < kSizeCount ? sizeIndex : kDefScreenFontSizeIdx;
+}
+
+int pointSizeOfIndex(int sizeIndex)
+{
+    return 7 + safeSizeIndex(sizeIndex);
+}
+
+int clampLocale(int locale)
+{
+    return locale == 0 || locale == 1 ? locale : 0;
+}
+
+bool isDottedIPv4(const QString& text)
+{
+    const QString t = text.trimmed();
+    const QStringList parts = t.split(u'.');
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (QChar c : part)
+            if (c < u'0' || c > u'9')
+                return false;
+        if (part.size() > 1 && part[0] == u'0')
+            return false;
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+std::string resolveServerHost(const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        return std::string();
+    const QByteArray host = trimmed.toUtf8();
+    if (isDottedIPv4(trimmed)) {
+        in_addr addr{};
+        if (inet_pton(AF_INET, host.constData(), &addr) == 1)
+            return host.toStdString();
+        return std::string();
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.constData(), nullptr, &hints, &found) != 0 || !found)
+        return std::string();
+    std::string result;
+    for (addrinfo* ai = found; ai; ai = ai->ai_next) {
+        if (ai->ai_family != AF_INET || !ai->ai_addr)
+            continue;
+        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
+        const uint32_t a = ntohl(sin->sin_addr.s_addr);
+        char text[20];
+        std::snprintf(text, sizeof text, "%d.%d.%d.%d", int(a >> 24), int((a >> 16) & 0xFF),
+                      int((a >> 8) & 0xFF), int(a & 0xFF));
+        result = text;
+        break;
+    }
+    freeaddrinfo(found);
+    return result;
+}
+
+QString cutText(const QString& text, int max)
+{
+    if (max < 0)
+        max = 0;
+    if (text.size() <= max)
+        return text;
+    int n = max;
+    if (n > 0 && text[n - 1].isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
+QString ringFileName(int ringTone)
+{
+    return QString::asprintf("RingVol%d.wav", ringTone);
+}
+
+void applyServerReset(QString& ipsvr1, QString& ipsvr2, QString& ipsvr1log)
+{
+    if (isDottedIPv4(ipsvr1)) {
+        ipsvr1 = defaultPrimaryHost();
+        writeString(kSettings, kIPSVR1, ipsvr1);
+    }
+    if (isDottedIPv4(ipsvr2)) {
+        ipsvr2 = defaultSecondaryHost();
+        writeString(kSettings, kIPSVR2, ipsvr2);
+    }
+    if (isDottedIPv4(ipsvr1log)) {
+        ipsvr1log = defaultSecondaryHost();
+        writeString(kSettings, kIPSVR1LOG, ipsvr1log);
+    }
+}
+
+StartupSettings loadStartupSettings(bool resolve)
+{
+    StartupSettings s;
+    s.systemType = readInt(kSettings, kSystemType, 0);
+    s.autoTransmitSpace = readInt(kSettings, kAutoTransmitSpace, kDefAutoTransmitSpace);
+    s.captionerType = readInt(kSettings, kCaptionerType, 0);
+    s.myPhoneNumber = cutText(readString(kSettings, kMyPhoneNumber, QString()), kWordMax);
+    s.myRingTone = readInt(kSettings, kMyRingTone, kDefMyRingTone);
+    s.autoHideFlag = readInt(kSettings, kAutoHideFlag, 0);
+    s.beepUnstableFlag = readInt(kSettings, kBeepUnstableFlag, kDefBeepUnstableFlag);
+    s.macNosiyVoice = cutText(readString(kSettings, kMacNosiyVoice, QString()), kWordMax);
+    s.macNoVoice = cutText(readString(kSettings, kMacNoVoice, QString()), kWordMax);
+    s.macMisuse = cutText(readString(kSettings, kMacMisuse, QString()), kWordMax);
+    s.macAnswerCmd = cutText(readString(kSettings, kMacAnswerCmd, QString()), kWordMax);
+    s.ipsvr1 = cutText(readString(kSettings, kIPSVR1, defaultPrimaryHost()), kHostNameMax);
+    s.ipsvr2 = cutText(readString(kSettings, kIPSVR2, defaultSecondaryHost()), kHostNameMax);
+    s.locale = readInt(kSettings, kLocale, 0);
+    s.ipsvr1log = cutText(readString(kSettings, kIPSVR1LOG, defaultSecondaryHost()), kHostNameMax);
+
+    applyServerReset(s.ipsvr1, s.ipsvr2, s.ipsvr1log);
+
+    s.useStenoSW = readInt(kSettings, kUseStenoSW, kDefUseStenoSW);
+    s.autoAnsForTst = readInt(kSettings, kAutoAnsForTst, 0);
+    s.screenColorBg = uint32_t(readInt(kSettings, kScreenColorBg, int(kDefScreenColorBg)));
+    s.screenColorFg = uint32_t(readInt(kSettings, kScreenColorFg, int(kDefScreenColorFg)));
+    s.screenFontSizeIdx = readInt(kSettings, kScreenFontSizeIdx, kDefScreenFontSizeIdx);
+    s.screenFFontNameIdx = readInt(kSettings, kScreenFFontNameIdx, kDefScreenFFontNameIdx);
+    s.mainVertPos = readInt(kInitialization, kMainVertPos, 0);
+    s.mainHorizPos = readInt(kInitialization, kMainHorizPos, 0);
+
+    s.serverIndex = clampLocale(s.locale);
+    const QString& selected = s.serverIndex == 1 ? s.ipsvr2 : s.ipsvr1;
+    if (resolve)
+        s.serverHost = resolveServerHost(selected);
+    else if (isDottedIPv4(selected))
+        s.serverHost = selected.trimmed().toStdString();
+    s.ringFileName = ringFileName(s.myRingTone);
+    return s;
+}
+
+}  // namespace settings
