@@ -5,6 +5,7 @@
 #include "pos.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <pthread.h>
 
@@ -31,6 +32,11 @@ extern pthread_key_t g_posBindingKey;
 extern pthread_mutex_t g_posRegLock;
 
 PosThreadBinding* posGetBinding();            // calling thread's binding or nullptr
+void posBindingKeyCreate();                   // posInit: the key (once per process)
+void posTaskTablesClear();                    // posInit: empty tables, count 0
+// Real stack bytes for a nominal stack size (times POS_STACK_MULT, at least the
+// platform minimum); records and displays keep the nominal value.
+size_t posStackBytes(int nominal);
 // Creates and stores a binding {task, entity} for the calling thread; nullptr
 // when it cannot be allocated.
 PosThreadBinding* posBindThread(PosTask* task, PosEntity* entity);
@@ -42,6 +48,8 @@ void posGateWait(PosTask* task);
 // Appends a held stick to a task queue exactly as posTxMsg does (blocks while
 // the queue is at its limit, records the overflow text with file:line).
 void posTaskQueueAppend(PosTask* dest, Stick* stick, const char* file, int line);
+// Bounded wait (up to 1 s) until the task's timer thread is ready; 0 when it is.
+int posTimerWaitReady(PosTask* task);
 
 // ---- stick pools (posipc) -------------------------------------------------------
 struct PosPool {
@@ -55,12 +63,23 @@ struct PosPool {
 constexpr int POS_POOL_COUNT = 4;             // L, M, S, T in that order
 extern PosPool g_posPools[POS_POOL_COUNT];
 void posPoolsInit();
+// Puts a stick back on its pool's free queue without the owner checks of
+// posFreeStick (undeliverable sticks the runtime itself disposes of).
+void posStickRecycle(Stick* stick);
 
 // ---- global error text ("LAST-ERR") ------------------------------------------------
 extern char g_posLastErr[256];
 void posSetLastErr(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// ---- standard output ------------------------------------------------------------
+// Formats to standard output and flushes at once (runtime messages that must
+// not wait in a buffer).
+void posStdout(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // ---- process end ----------------------------------------------------------------
+// Claims the process end for the calling thread; false when another thread
+// already did (that caller must not continue: posExit parks it).
+bool posClaimExit();
 // Only the first caller proceeds; flushes standard output and _exit(code).
 [[noreturn]] void posExit(int code);
 // Broken invariant: ASSRT debug line "0", sleep 1000 ms, exit code -1.
@@ -84,7 +103,28 @@ int posConHasClient();
 // no client or the send failed or timed out.
 int posConSend(const char* data, int length);
 
+// Debug-file path: "<$POS_DEBUG_DIR or /tmp>/posDebug-<node name>.txt".
+void posDebugPath(char* out, int size);
+
 // ---- timers (postimer) --------------------------------------------------------------
+#include "posrbtree.h"
+
+// One pending timer, kept in the task's tree (ordered by deadline seconds,
+// deadline microseconds, prim, parameter, entity; all unsigned).
+struct PosTimerEntry {
+    RbNode node;             // tree bookkeeping (pool link, links, colour, in-use)
+    uint64_t sec;            // deadline, seconds since 1970-01-01 UTC
+    uint64_t usec;           // deadline microseconds, 0..999999
+    uint32_t prim;
+    uint32_t entity;         // entity that started it, POS_NO_ENTITY for the task
+    uint32_t param;
+    uint8_t dataLen;
+    PosTimerKey* key;        // key that owns the entry, or nullptr
+    uint8_t data[52];
+};
+// Creates the task's timer lock and condition (called by posCreateTask before
+// the task's thread exists, so stop and start never see them uninitialised).
+void posTimerInitTask(PosTask* task);
 // Starts the task's timer thread (called by posResTask).
 int posTimerThreadStart(PosTask* task);
 // Counts for posDspMem: entries ever created, entries now in the tree, entries
