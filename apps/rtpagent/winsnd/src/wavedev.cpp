@@ -130,7 +130,8 @@ struct WaveStream {
     uint32_t curPos = 0;
     std::atomic<uint32_t> dropped{0};
 
-    std::atomic<int> pending{0};     // queued and not yet handed back
+    std::atomic<int> pending{0};     // queued and not yet handed back to the owner
+    std::atomic<int> queued{0};      // queued and not yet finished by the stream
     std::atomic<bool> running{false};
     std::atomic<bool> quit{false};
     sem_t wake;
@@ -152,6 +153,7 @@ namespace {
 
 void handBack(WaveStream& ws, WaveHdr* h)
 {
+    ws.queued.fetch_sub(1, std::memory_order_relaxed);
     ws.done.push(h);
     sem_post(&ws.wake);
 }
@@ -294,7 +296,7 @@ int startStream(WaveStream& ws)
 void haltStream(WaveStream& ws)
 {
     if (!ws.running.load()) return;
-    Pa_AbortStream(ws.stream);
+    Pa_StopStream(ws.stream);
     ws.running.store(false);
 }
 
@@ -329,8 +331,10 @@ int queueHeader(WaveStream& ws, WaveHdr* h)
     h->flags = (h->flags & ~WHDR_DONE) | WHDR_INQUEUE;
     h->bytesRecorded = 0;
     ws.pending.fetch_add(1);
+    ws.queued.fetch_add(1);
     if (!ws.submitted.push(h)) {
         ws.pending.fetch_sub(1);
+        ws.queued.fetch_sub(1);
         h->flags &= ~WHDR_INQUEUE;
         return WAVE_ERR_NOMEM;
     }
@@ -356,8 +360,11 @@ int closeStream(WaveStream& ws)
 {
     {
         std::lock_guard<std::mutex> g(ws.ctl);
-        if (ws.pending.load() > 0) return WAVE_ERR_STILLPLAYING;
+        if (ws.queued.load() > 0) return WAVE_ERR_STILLPLAYING;
         haltStream(ws);
+        // Finished buffers still on their way to the owner are delivered first.
+        std::unique_lock<std::mutex> w(ws.idleLock);
+        ws.idle.wait(w, [&] { return ws.pending.load() == 0; });
         Pa_CloseStream(ws.stream);
         ws.stream = nullptr;
     }
