@@ -1,0 +1,233 @@
+#include "userscreendisplay.h"
+
+#include "captionformat.h"
+#include "concontext.h"
+#include "settingsstore.h"
+#include "uithread.h"
+
+#include <QCloseEvent>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QVBoxLayout>
+#include <atomic>
+
+namespace {
+
+// Bytes of the multi-byte character a byte of 0x80 or more starts: the
+// length of a UTF-8 sequence for a valid lead byte, else a pair.
+int sequenceLength(unsigned char lead)
+{
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 2;
+}
+
+QString decodeCharacter(const char* bytes, int length)
+{
+    const QString text = QString::fromUtf8(bytes, length);
+    // A sequence that is not UTF-8 still shows as one character.
+    if (text.contains(QChar::ReplacementCharacter) || text.isEmpty())
+        return QString(QChar::ReplacementCharacter);
+    return text;
+}
+
+// Read on task threads, set on the window's thread. The caption screen lives
+// until the end of the program; its destructor withdraws itself.
+std::atomic<UserScreenDisplay*> g_taskTarget{nullptr};
+
+}  // namespace
+
+UserScreenDisplay::UserScreenDisplay(QWidget* parent)
+    : QuillonDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint)
+{
+    setTemplateId(IDD);
+    setWindowTitle(QStringLiteral("Caption Screen"));
+    setModal(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    edit_ = new QTextEdit(this);
+    edit_->setAcceptRichText(false);
+    edit_->setUndoRedoEnabled(false);
+    // The screen shows what was sent; the agent can select and copy, not type.
+    edit_->setReadOnly(true);
+    edit_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    registerControl(IDC_EDIT, edit_);
+    layout->addWidget(edit_);
+
+    // The template's client rectangle is the smallest the window may become.
+    minClient_ = QSize(kTemplateWidth, kTemplateHeight);
+    setMinimumSize(minClient_);
+
+    using namespace settings;
+    const int left = readInt(kInitialization, kScreenHorizPos, kDefScreenHorizPos);
+    const int top = readInt(kInitialization, kScreenVertPos, kDefScreenVertPos);
+    const int width = readInt(kInitialization, kScreenWidth, kDefScreenWidth);
+    const int height = readInt(kInitialization, kScreenHeight, kDefScreenHeight);
+    // Stored values are untrusted: keep the size between the minimum and a
+    // sane maximum (a negative or huge value must not break the layout).
+    resize(qBound(minClient_.width(), width, 16000), qBound(minClient_.height(), height, 16000));
+    move(qBound(-16000, left, 16000), qBound(-16000, top, 16000));
+}
+
+UserScreenDisplay::~UserScreenDisplay()
+{
+    UserScreenDisplay* self = this;
+    g_taskTarget.compare_exchange_strong(self, nullptr);
+    SavePosition();
+}
+
+void UserScreenDisplay::SavePosition()
+{
+    using namespace settings;
+    // The values written are the ones the constructor restores: the frame's
+    // top-left corner and the window's size.
+    QRect r = geometry();
+    QPoint topLeft = pos();
+    if (isMaximized() || isMinimized() || isFullScreen()) {
+        r = normalGeometry();
+        topLeft = r.topLeft();
+    }
+    writeInt(kInitialization, kScreenVertPos, topLeft.y());
+    writeInt(kInitialization, kScreenHorizPos, topLeft.x());
+    writeInt(kInitialization, kScreenHeight, r.height());
+    writeInt(kInitialization, kScreenWidth, r.width());
+}
+
+QString UserScreenDisplay::plainText() const
+{
+    return edit_->toPlainText();
+}
+
+void UserScreenDisplay::Append(const char* bytes, int length)
+{
+    if (!bytes || length <= 0)
+        return;
+    const QByteArray copy(bytes, length);
+    runOnUiThread(this, [this, copy] { appendOnUiThread(copy); });
+}
+
+void UserScreenDisplay::appendOnUiThread(const QByteArray& in)
+{
+    const QByteArray data = pending_ + in;
+    pending_.clear();
+    edit_->setFocus();
+    QTextCursor cursor = edit_->textCursor();
+    QString run;
+    auto flush = [&] {
+        if (!run.isEmpty()) {
+            cursor.insertText(run, format_);
+            run.clear();
+        }
+    };
+    const int n = int(data.size());
+    int i = 0;
+    while (i < n) {
+        const unsigned char b = static_cast<unsigned char>(data[i]);
+        if (b == 0x08) {
+            flush();
+            cursor.deletePreviousChar();
+            --count_;
+            ++i;
+        } else if (b >= 0x80) {
+            const int len = sequenceLength(b);
+            if (i + len > n) {
+                // The rest of this character comes with the next piece.
+                pending_ = data.mid(i);
+                break;
+            }
+            run += decodeCharacter(data.constData() + i, len);
+            count_ += len;
+            i += len;
+        } else if (b == '\r') {
+            // CR LF and a lone CR both end a line.
+            if (i + 1 >= n || data[i + 1] != '\n')
+                run += u'\n';
+            ++count_;
+            ++i;
+        } else if (b == 0) {
+            ++i;   // NUL carries no text
+        } else {
+            run += QChar(b);
+            ++count_;
+            ++i;
+        }
+    }
+    flush();
+    edit_->setTextCursor(cursor);
+    edit_->ensureCursorVisible();
+    edit_->setFocus();
+}
+
+void UserScreenDisplay::ClearScreen()
+{
+    runOnUiThread(this, [this] {
+        QTextCursor cursor = edit_->textCursor();
+        cursor.select(QTextCursor::Document);
+        cursor.insertText(QStringLiteral(" "));
+        edit_->setTextCursor(cursor);
+        pending_.clear();
+        count_ = 0;
+        ApplyFormat();
+    });
+}
+
+void UserScreenDisplay::ClearAndShow()
+{
+    runOnUiThread(this, [this] {
+        ClearScreen();
+        show();
+        raise();
+        visibleFlag_ = true;
+    });
+}
+
+void UserScreenDisplay::ApplyFormat()
+{
+    runOnUiThread(this, [this] {
+        const ConsoleContext& c = conContext();
+        setEditBackground(edit_, uint32_t(c.ScreenColorBg.load()));
+        format_ = captionTextFormat(c.ScreenFFontNameIdx, c.ScreenFontSizeIdx,
+                                    uint32_t(c.ScreenColorFg.load()));
+        QTextCursor cursor = edit_->textCursor();
+        cursor.mergeCharFormat(format_);
+        edit_->setTextCursor(cursor);
+        edit_->setCurrentCharFormat(format_);
+    });
+}
+
+void UserScreenDisplay::closeEvent(QCloseEvent* event)
+{
+    hide();
+    visibleFlag_ = false;
+    event->ignore();
+}
+
+void UserScreenDisplay::reject()
+{
+    hide();
+    visibleFlag_ = false;
+}
+
+void UserScreenDisplay::accept()
+{
+    hide();
+    visibleFlag_ = false;
+}
+
+void UserScreenDisplay::setTaskTarget(UserScreenDisplay* screen)
+{
+    g_taskTarget.store(screen);
+}
+
+void UserScreenDisplay::AppendFromTask(const char* bytes, int length)
+{
+    UserScreenDisplay* target = g_taskTarget.load();
+    if (target)
+        target->Append(bytes, length);
+}

@@ -1,0 +1,71 @@
+// UserScreenDisplay: the modeless, resizable "Caption Screen" that shows the
+// caption text while it is sent. It lives as long as the main window: its
+// close command only hides it. Its normal position is written back to the
+// settings store when it is destroyed.
+#pragma once
+
+#include "quillondialog.h"
+
+#include <QByteArray>
+#include <QTextCharFormat>
+
+class QTextEdit;
+
+class UserScreenDisplay : public QuillonDialog {
+    Q_OBJECT
+public:
+    enum { IDD = 139, IDC_EDIT = 1069 };
+    // Client size of the template: the window cannot be made smaller.
+    static constexpr int kTemplateWidth = 220;
+    static constexpr int kTemplateHeight = 140;
+
+    explicit UserScreenDisplay(QWidget* parent = nullptr);
+    ~UserScreenDisplay() override;
+
+    // Appends caption bytes at the caret: 0x08 removes the character before
+    // the caret (count - 1); a byte of 0x80 or more starts a multi-byte
+    // character (UTF-8 by its lead byte, otherwise a pair), inserted as one
+    // character and counted by its bytes; other bytes count 1. A character
+    // cut off at the end of a piece waits for the next append. Safe to call
+    // from any thread (runs on the window's thread).
+    void Append(const char* bytes, int length);
+    // Replaces everything with a single space, count 0, applies the format.
+    void ClearScreen();
+    // Clears, shows the window and sets the visible flag.
+    void ClearAndShow();
+    // Background from ScreenColorBg and the caption text format from the
+    // console context's copies, for the text inserted from now on.
+    void ApplyFormat();
+    // Writes the normal position (screenVertPos, screenHorizPos, screenWidth,
+    // screenHeight); also done on destruction.
+    void SavePosition();
+
+    int count() const { return count_; }
+    bool visibleFlag() const { return visibleFlag_; }
+    void setVisibleFlag(bool on) { visibleFlag_ = on; }
+    QSize keptMinimumSize() const { return minClient_; }
+    QTextEdit* edit() const { return edit_; }
+    QString plainText() const;
+    QByteArray pendingBytes() const { return pending_; }
+    QTextCharFormat currentFormat() const { return format_; }
+
+    // The caption screen that task threads append to (the console context's
+    // appendCaptionScreen hook calls AppendFromTask).
+    static void setTaskTarget(UserScreenDisplay* screen);
+    static void AppendFromTask(const char* bytes, int length);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void accept() override;
+
+private:
+    void appendOnUiThread(const QByteArray& bytes);
+
+    QTextEdit* edit_;
+    int count_ = 0;
+    bool visibleFlag_ = false;
+    QSize minClient_;
+    QByteArray pending_;
+    QTextCharFormat format_;
+};
