@@ -1,0 +1,142 @@
+// svcsim: the service simulator as a program. Serves one agent client at a
+// time and prints every frame it receives.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <string>
+#include <thread>
+
+#include "svcsim.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void onSignal(int) { g_stop = 1; }
+
+void usage(FILE* out)
+{
+    std::fprintf(out,
+        "usage: svcsim [options]\n"
+        "  -p, --port N            listen port (default 33210 + 5 x system type)\n"
+        "  -s, --system-type N     system type for the default port (default 0)\n"
+        "  -b, --bind ADDR         listen address (default 127.0.0.1)\n"
+        "      --result N          LOGIN_ACK result (default 0)\n"
+        "      --mode N            LOGIN_ACK login mode (default 0)\n"
+        "      --key N             LOGIN_ACK link key eValue (default 0)\n"
+        "      --message TEXT      LOGIN_ACK message text\n"
+        "      --upgrade N         LOGIN_ACK upgradeRequired (default 0)\n"
+        "      --user ID           expected login id (plain); with --password\n"
+        "      --password PW       expected password (plain); a mismatch answers result 1\n"
+        "      --ka-period MS      KEEP_ALIVE period after the login (default 3000, 0 = off)\n"
+        "      --ka-count N        KEEP_ALIVE curCaCount (default 1)\n"
+        "      --ka-state N        KEEP_ALIVE caState (default 0)\n"
+        "      --ka-dnp N          KEEP_ALIVE doNotPause (default 0)\n"
+        "      --ack-result N      DATA_ACK result (default 0)\n"
+        "      --ack-delay MS      DATA_ACK delay (default 0)\n"
+        "      --no-ack            do not acknowledge DATA\n"
+        "      --script FILE       scripted call, one step a line:\n"
+        "                            at <ms> <MESSAGE TEXT>\n"
+        "                            on <MESSAGE NAME> [+<ms>] <MESSAGE TEXT>\n"
+        "                          e.g. \"at 2000 BROADCAST availCallCount1st=1\"\n"
+        "                               \"on ASSIGN_REQ +100 ASSIGN_COMPLETE cuPhoneNumber=\\\"5551234\\\"\"\n"
+        "      --trace FILE        write the received frames to FILE instead of stdout\n"
+        "  -h, --help\n");
+}
+
+int number(const char* s, const char* what)
+{
+    char* end = nullptr;
+    const long v = std::strtol(s, &end, 0);
+    if (end == s || *end != '\0') {
+        std::fprintf(stderr, "svcsim: %s: not a number: %s\n", what, s);
+        std::exit(2);
+    }
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SvcSimConfig cfg;
+    cfg.keepAlivePeriodMs = 3000;
+    cfg.kaCurCaCount = 1;
+    int systemType = 0;
+    int port = -1;
+    std::string traceFile;
+    enum {
+        O_RESULT = 1000, O_MODE, O_KEY, O_MESSAGE, O_UPGRADE, O_USER, O_PASSWORD, O_KA_PERIOD, O_KA_COUNT,
+        O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE
+    };
+    static const option opts[] = {
+        {"port", required_argument, nullptr, 'p'},       {"system-type", required_argument, nullptr, 's'},
+        {"bind", required_argument, nullptr, 'b'},       {"result", required_argument, nullptr, O_RESULT},
+        {"mode", required_argument, nullptr, O_MODE},    {"key", required_argument, nullptr, O_KEY},
+        {"message", required_argument, nullptr, O_MESSAGE}, {"upgrade", required_argument, nullptr, O_UPGRADE},
+        {"user", required_argument, nullptr, O_USER},    {"password", required_argument, nullptr, O_PASSWORD},
+        {"ka-period", required_argument, nullptr, O_KA_PERIOD}, {"ka-count", required_argument, nullptr, O_KA_COUNT},
+        {"ka-state", required_argument, nullptr, O_KA_STATE}, {"ka-dnp", required_argument, nullptr, O_KA_DNP},
+        {"ack-result", required_argument, nullptr, O_ACK_RESULT}, {"ack-delay", required_argument, nullptr, O_ACK_DELAY},
+        {"no-ack", no_argument, nullptr, O_NO_ACK},      {"script", required_argument, nullptr, O_SCRIPT},
+        {"trace", required_argument, nullptr, O_TRACE},  {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0}};
+    int c;
+    while ((c = getopt_long(argc, argv, "p:s:b:h", opts, nullptr)) != -1) {
+        switch (c) {
+        case 'p': port = number(optarg, "port"); break;
+        case 's': systemType = number(optarg, "system type"); break;
+        case 'b': cfg.bindAddress = optarg; break;
+        case O_RESULT: cfg.loginResult = number(optarg, "result"); break;
+        case O_MODE: cfg.loginMode = number(optarg, "mode"); break;
+        case O_KEY: cfg.linkKey = number(optarg, "key"); break;
+        case O_MESSAGE: cfg.loginMsg = optarg; break;
+        case O_UPGRADE: cfg.upgradeRequired = number(optarg, "upgrade"); break;
+        case O_USER: cfg.expectUserId = optarg; break;
+        case O_PASSWORD: cfg.expectPassword = optarg; break;
+        case O_KA_PERIOD: cfg.keepAlivePeriodMs = number(optarg, "ka-period"); break;
+        case O_KA_COUNT: cfg.kaCurCaCount = static_cast<uint16_t>(number(optarg, "ka-count")); break;
+        case O_KA_STATE: cfg.kaCaState = static_cast<uint8_t>(number(optarg, "ka-state")); break;
+        case O_KA_DNP: cfg.kaDoNotPause = static_cast<uint8_t>(number(optarg, "ka-dnp")); break;
+        case O_ACK_RESULT: cfg.dataAckResult = number(optarg, "ack-result"); break;
+        case O_ACK_DELAY: cfg.dataAckDelayMs = number(optarg, "ack-delay"); break;
+        case O_NO_ACK: cfg.answerData = false; break;
+        case O_SCRIPT: {
+            std::string err;
+            if (svcSimLoadScript(optarg, &cfg.script, &err) != 0) {
+                std::fprintf(stderr, "svcsim: %s\n", err.c_str());
+                return 2;
+            }
+            break;
+        }
+        case O_TRACE: traceFile = optarg; break;
+        case 'h': usage(stdout); return 0;
+        default: usage(stderr); return 2;
+        }
+    }
+    cfg.port = port >= 0 ? port : (33210 + 5 * systemType) % 65536;
+    FILE* trace = stdout;
+    if (!traceFile.empty()) {
+        trace = std::fopen(traceFile.c_str(), "w");
+        if (trace == nullptr) {
+            std::fprintf(stderr, "svcsim: cannot write %s: %s\n", traceFile.c_str(), std::strerror(errno));
+            return 2;
+        }
+    }
+    cfg.trace = trace;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+    SvcSim sim(cfg);
+    if (sim.start() < 0) {
+        std::fprintf(stderr, "svcsim: %s\n", sim.lastError().c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "svcsim: listening on %s:%d\n", cfg.bindAddress.c_str(), sim.port());
+    while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sim.stop();
+    if (trace != stdout) std::fclose(trace);
+    return 0;
+}
