@@ -1,5 +1,7 @@
 #include "consoleevent.h"
 
+#include "concontext.h"
+
 #include <QCoreApplication>
 #include <mutex>
 
@@ -23,12 +25,21 @@ void postConsoleEvent(QObject* target, int message, uintptr_t wparam, intptr_t l
 namespace {
 std::mutex g_targetLock;
 QObject* g_target = nullptr;
+
+// The console context's poster: runs on the posting thread.
+void qtConsolePoster(int msg, uintptr_t wparam)
+{
+    postToConsole(msg, wparam, 0);
+}
 }  // namespace
 
 void setConsoleEventTarget(QObject* target)
 {
-    std::lock_guard<std::mutex> hold(g_targetLock);
-    g_target = target;
+    {
+        std::lock_guard<std::mutex> hold(g_targetLock);
+        g_target = target;
+    }
+    conSetPoster(target ? &qtConsolePoster : nullptr);
 }
 
 QObject* consoleEventTarget()
