@@ -61,6 +61,8 @@ inline void resetContext()
     {                                                                         \
         QTemporaryDir configHome;                                             \
         qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());          \
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))                   \
+            qputenv("XDG_RUNTIME_DIR", configHome.path().toLocal8Bit());      \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                   \
             qputenv("QT_QPA_PLATFORM", "offscreen");                          \
         QApplication app(argc, argv);                                         \

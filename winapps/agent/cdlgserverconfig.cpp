@@ -100,7 +100,7 @@ void CDlgServerConfig::accept()
     writeString(kSettings, kIPSVR1, names_.ipsvr1);
     writeString(kSettings, kIPSVR2, names_.ipsvr2);
     writeString(kSettings, kIPSVR1LOG, names_.ipsvr1log);
-    settings::sync();
+    settings::flush();
 
     selection_ = radio1_->isChecked() ? 0 : 1;
     ConsoleContext& c = conContext();

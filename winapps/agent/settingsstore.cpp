@@ -70,7 +70,7 @@ void writeString(const char* section, const char* key, const QString& value)
     store.setValue(keyPath(section, key), value);
 }
 
-void sync()
+void flush()
 {
     QSettings store = openStore();
     store.sync();

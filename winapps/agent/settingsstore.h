@@ -1,5 +1,5 @@
 // The persistent per-user settings of the console: an INI file kept by
-// QSettings (~/.config/Quillon/QuillonAgent.conf), sections "Settings" and
+// QSettings (IniFormat, user scope: ~/.config/Quillon/QuillonAgent.ini), sections "Settings" and
 // "Initialization". Every reader passes its default; a missing or
 // unreadable value reads as that default. Values read back are untrusted:
 // the helpers below keep indexes inside their tables and words inside
@@ -73,7 +73,7 @@ QString readString(const char* section, const char* key, const QString& def);
 void writeInt(const char* section, const char* key, int value);
 void writeString(const char* section, const char* key, const QString& value);
 // Writes pending changes to disk (QSettings also does it on its own).
-void sync();
+void flush();
 // Where the store lives.
 QString storePath();
 

@@ -1,0 +1,234 @@
+// The settings store: defaults of a fresh store, the server reset, Locale,
+// host resolution and the untrusted values read back.
+#include "settingsstore.h"
+#include "windowtest.h"
+
+#include <QFile>
+
+using namespace settings;
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { windowtest::clearStore(); }
+
+    void storeLivesInTheUserConfigFolder()
+    {
+        const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+        // IniFormat in the user scope: Qt names the file with .ini.
+        QCOMPARE(storePath(), home + "/Quillon/QuillonAgent.ini");
+        writeInt(kSettings, kLocale, 1);
+        writeString(kInitialization, kMainVertPos, "12");
+        flush();
+        QFile file(storePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("[Settings]"));
+        QVERIFY(text.contains("Locale=1"));
+        QVERIFY(text.contains("[Initialization]"));
+    }
+
+    void freshStoreGivesTheDefaults()
+    {
+        const StartupSettings s = loadStartupSettings(false);
+        QCOMPARE(s.systemType, 0);
+        QCOMPARE(s.autoTransmitSpace, 3);
+        QCOMPARE(s.captionerType, 0);
+        QCOMPARE(s.myPhoneNumber, QString());
+        QCOMPARE(s.myRingTone, 3);
+        QCOMPARE(s.autoHideFlag, 0);
+        QCOMPARE(s.beepUnstableFlag, 1);
+        QCOMPARE(s.macAnswerCmd, QString());
+        QCOMPARE(s.ipsvr1, QStringLiteral("localhost"));
+        QCOMPARE(s.ipsvr2, QStringLiteral("localhost"));
+        QCOMPARE(s.ipsvr1log, QStringLiteral("localhost"));
+        QCOMPARE(s.locale, 0);
+        QCOMPARE(s.useStenoSW, 1);
+        QCOMPARE(s.autoAnsForTst, 0);
+        QCOMPARE(s.screenColorBg, 0xFFFFFFu);
+        QCOMPARE(s.screenColorFg, 0u);
+        QCOMPARE(s.screenFontSizeIdx, 3);
+        QCOMPARE(pointSizeOfIndex(s.screenFontSizeIdx), 10);
+        QCOMPARE(s.screenFFontNameIdx, 0);
+        QCOMPARE(faceNames().at(0), QStringLiteral("MS Gothic"));
+        QCOMPARE(s.mainVertPos, 0);
+        QCOMPARE(s.mainHorizPos, 0);
+        QCOMPARE(s.serverIndex, 0);
+        QCOMPARE(s.ringFileName, QStringLiteral("RingVol3.wav"));
+        QCOMPARE(readInt(kInitialization, kScreenHorizPos, kDefScreenHorizPos), 100);
+        QCOMPARE(readInt(kInitialization, kScreenVertPos, kDefScreenVertPos), 100);
+        QCOMPARE(readInt(kInitialization, kScreenWidth, kDefScreenWidth), 480);
+        QCOMPARE(readInt(kInitialization, kScreenHeight, kDefScreenHeight), 500);
+        // Reading wrote nothing: the defaults stay defaults.
+        QVERIFY(!windowtest::rawValue(kSettings, kIPSVR1).isValid());
+    }
+
+    void valuesRoundTrip()
+    {
+        writeInt(kSettings, kMyRingTone, 5);
+        writeInt(kSettings, kScreenColorBg, 0x33FFFF);
+        writeInt(kSettings, kSystemType, -2);
+        writeString(kSettings, kMacAnswerCmd, "answer now");
+        writeString(kSettings, kMyPhoneNumber, "5551234, 99");
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), 5);
+        QCOMPARE(readInt(kSettings, kScreenColorBg, 0), 0x33FFFF);
+        QCOMPARE(readInt(kSettings, kSystemType, 0), -2);
+        QCOMPARE(readString(kSettings, kMacAnswerCmd, ""), QStringLiteral("answer now"));
+        QCOMPARE(readString(kSettings, kMyPhoneNumber, ""), QStringLiteral("5551234, 99"));
+    }
+
+    void isDottedIPv4_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("dotted");
+        QTest::newRow("plain") << "10.1.2.3" << true;
+        QTest::newRow("trimmed") << "  192.168.0.1 " << true;
+        QTest::newRow("all zero") << "0.0.0.0" << true;
+        QTest::newRow("max") << "255.255.255.255" << true;
+        QTest::newRow("leading zero") << "010.1.2.3" << false;
+        QTest::newRow("leading zero 00") << "1.00.2.3" << false;
+        QTest::newRow("three parts") << "1.2.3" << false;
+        QTest::newRow("five parts") << "1.2.3.4.5" << false;
+        QTest::newRow("over 255") << "256.1.2.3" << false;
+        QTest::newRow("four digits") << "1000.1.2.3" << false;
+        QTest::newRow("empty part") << "1..2.3" << false;
+        QTest::newRow("trailing dot") << "1.2.3.4." << false;
+        QTest::newRow("sign") << "+1.2.3.4" << false;
+        QTest::newRow("inner space") << "1.2. 3.4" << false;
+        QTest::newRow("host name") << "svc.example.org" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void isDottedIPv4()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, dotted);
+        QCOMPARE(settings::isDottedIPv4(text), dotted);
+    }
+
+    void serverResetReplacesOnlyDottedAddresses()
+    {
+        writeString(kSettings, kIPSVR1, "10.1.2.3");
+        writeString(kSettings, kIPSVR2, "010.1.2.3");
+        writeString(kSettings, kIPSVR1LOG, "1.2.3");
+        StartupSettings s = loadStartupSettings(false);
+        QCOMPARE(s.ipsvr1, QStringLiteral("localhost"));
+        QCOMPARE(windowtest::rawValue(kSettings, kIPSVR1).toString(), QStringLiteral("localhost"));
+        QCOMPARE(s.ipsvr2, QStringLiteral("010.1.2.3"));
+        QCOMPARE(windowtest::rawValue(kSettings, kIPSVR2).toString(), QStringLiteral("010.1.2.3"));
+        QCOMPARE(s.ipsvr1log, QStringLiteral("1.2.3"));
+
+        writeString(kSettings, kIPSVR1, "svc1.example.org");
+        writeString(kSettings, kIPSVR2, "192.168.7.7");
+        writeString(kSettings, kIPSVR1LOG, "8.8.8.8");
+        s = loadStartupSettings(false);
+        QCOMPARE(s.ipsvr1, QStringLiteral("svc1.example.org"));
+        QCOMPARE(s.ipsvr2, defaultSecondaryHost());
+        QCOMPARE(s.ipsvr1log, defaultSecondaryHost());
+        QCOMPARE(windowtest::rawValue(kSettings, kIPSVR1LOG).toString(), defaultSecondaryHost());
+
+        // An empty value is not an address and stays empty.
+        writeString(kSettings, kIPSVR1, "");
+        s = loadStartupSettings(false);
+        QCOMPARE(s.ipsvr1, QString());
+        QCOMPARE(windowtest::rawValue(kSettings, kIPSVR1).toString(), QString());
+    }
+
+    void localeOutsideItsRangeSelectsServerOneAndIsKept()
+    {
+        writeString(kSettings, kIPSVR1, "127.0.0.1");   // reset to localhost
+        writeString(kSettings, kIPSVR2, "no-such-host.invalid");
+        for (int locale : {7, -1, 2}) {
+            writeInt(kSettings, kLocale, locale);
+            const StartupSettings s = loadStartupSettings(true);
+            QCOMPARE(s.locale, locale);
+            QCOMPARE(s.serverIndex, 0);
+            QCOMPARE(s.serverHost, std::string("127.0.0.1"));
+            QCOMPARE(readInt(kSettings, kLocale, 0), locale);
+        }
+        writeInt(kSettings, kLocale, 1);
+        const StartupSettings s = loadStartupSettings(true);
+        QCOMPARE(s.serverIndex, 1);
+        QCOMPARE(s.serverHost, std::string());   // the name does not resolve
+    }
+
+    void hostResolution()
+    {
+        QCOMPARE(resolveServerHost("10.20.30.40"), std::string("10.20.30.40"));
+        QCOMPARE(resolveServerHost(" 10.20.30.40 "), std::string("10.20.30.40"));
+        QCOMPARE(resolveServerHost(""), std::string());
+        QCOMPARE(resolveServerHost("   "), std::string());
+        QCOMPARE(resolveServerHost("localhost"), std::string("127.0.0.1"));
+        QCOMPARE(resolveServerHost("no-such-host.invalid"), std::string());
+        // Not a dotted address by the rule, but the resolver still reads it.
+        QVERIFY(!resolveServerHost("127.1").empty());
+    }
+
+    void untrustedIntegersFallBackToTheDefault_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("number") << "4" << 4;
+        QTest::newRow("spaces") << " 4 " << 4;
+        QTest::newRow("negative") << "-12" << -12;
+        QTest::newRow("text") << "four" << 3;
+        QTest::newRow("hex") << "0x10" << 3;
+        QTest::newRow("too big") << "99999999999" << 3;
+        QTest::newRow("empty") << "" << 3;
+        QTest::newRow("fraction") << "1.5" << 3;
+    }
+    void untrustedIntegersFallBackToTheDefault()
+    {
+        QFETCH(QString, raw);
+        QFETCH(int, expected);
+        windowtest::writeRaw(kSettings, kMyRingTone, raw);
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), expected);
+    }
+
+    void overLongWordsAreCut()
+    {
+        const QString longWord(300, u'w');
+        writeString(kSettings, kMacAnswerCmd, longWord);
+        writeString(kSettings, kMacNoVoice, "exactly-nineteen-ch");
+        writeString(kSettings, kMyPhoneNumber, QString(40, u'5'));
+        writeString(kSettings, kIPSVR1, QString(1000, u'h'));
+        const StartupSettings s = loadStartupSettings(false);
+        QCOMPARE(s.macAnswerCmd, QString(19, u'w'));
+        QCOMPARE(s.macNoVoice, QStringLiteral("exactly-nineteen-ch"));
+        QCOMPARE(s.myPhoneNumber.size(), 19);
+        QCOMPARE(s.ipsvr1.size(), kHostNameMax);
+        // The stored values stay as they are.
+        QCOMPARE(readString(kSettings, kMacAnswerCmd, ""), longWord);
+        // A surrogate pair is never split.
+        const QString emoji = QString(18, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80");
+        QCOMPARE(cutText(emoji, 19), QString(18, u'a'));
+    }
+
+    void indexesStayInsideTheirTables()
+    {
+        QCOMPARE(safeFaceIndex(16), 16);
+        QCOMPARE(safeFaceIndex(17), 0);
+        QCOMPARE(safeFaceIndex(-1), 0);
+        QCOMPARE(safeSizeIndex(23), 23);
+        QCOMPARE(safeSizeIndex(24), 3);
+        QCOMPARE(safeSizeIndex(-5), 3);
+        QCOMPARE(pointSizeOfIndex(0), 7);
+        QCOMPARE(pointSizeOfIndex(23), 30);
+        QCOMPARE(pointSizeOfIndex(1000), 10);
+        QCOMPARE(faceNames().size(), kFaceCount);
+        QCOMPARE(faceNames().at(16), QStringLiteral("Verdana Italic"));
+        QCOMPARE(captionerShortName(0), QStringLiteral("EclipseCAT"));
+        QCOMPARE(captionerShortName(5), QStringLiteral("StenoCAT"));
+        QCOMPARE(captionerShortName(6), QString());
+        QCOMPARE(captionerShortName(-1), QString());
+        QCOMPARE(captionerListName(2), QStringLiteral("CaseCAT > CaseView"));
+        QCOMPARE(captionerListName(9), QString());
+        QCOMPARE(captionerTypeOfListName("AccuCAP > ANSI"), 4);
+        QCOMPARE(captionerTypeOfListName("AccuCAP"), -1);
+        QCOMPARE(ringFileName(0), QStringLiteral("RingVol0.wav"));
+        QCOMPARE(clampLocale(1), 1);
+        QCOMPARE(clampLocale(5), 0);
+    }
+};
+
+QUILLON_WINDOW_TEST_MAIN(TestSettings)
+#include "tst_settings.moc"
