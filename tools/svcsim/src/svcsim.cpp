@@ -228,8 +228,9 @@ void SvcSim::readLoop(int fd, int conn)
             if (f.id == CAPX_LINK_PROBE_ID) {
                 std::fprintf(cfg_.trace, "RX LINK_PROBE\n");
             } else {
-                static thread_local char text[CAPX_TEXT_MAX];
-                if (capxMsgToText(&f.msg, text, sizeof text) >= 0) std::fprintf(cfg_.trace, "RX %s\n", text);
+                std::vector<char> text(CAPX_TEXT_MAX);
+                if (capxMsgToText(&f.msg, text.data(), static_cast<int>(text.size())) >= 0)
+                    std::fprintf(cfg_.trace, "RX %s\n", text.data());
                 else std::fprintf(cfg_.trace, "RX %s (id %d, %zu bytes)\n", capxMsgName(f.id), f.id, L);
             }
             std::fflush(cfg_.trace);
