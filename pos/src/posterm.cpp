@@ -126,6 +126,9 @@ int posInit(int nodeId) {
     keepStdDescriptorsOpen();
     signal(SIGPIPE, SIG_IGN);
 
+    // The console stores the real node name; until then debug lines use the
+    // name this system forms from the node id.
+    snprintf(g_posNodeName, sizeof g_posNodeName, "QLAG%02d", nodeId);
     if (nodeId < 0) {
         posDebugLog(POS_DEBUG_FATAL, __FILE__, __LINE__, "Wrong Node Id");
         posDown(POS_DOWN_RUNTIME);
@@ -145,9 +148,6 @@ int posInit(int nodeId) {
     posGatesCloseAll();
 
     g_posNodeId = nodeId;
-    // The console stores the real node name; until then debug lines use the
-    // name this system forms from the node id.
-    snprintf(g_posNodeName, sizeof g_posNodeName, "QLAG%02d", nodeId);
 
     int err = 0;
     posCreateTask(posLogTask, "POS-LOG", POS_LOG_TASK_ID, 255, 0xFFFF, 0, 25000, &err);

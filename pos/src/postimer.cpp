@@ -217,7 +217,9 @@ int posStartTimer(PosTimerKey* key, uint32_t prim, int ms, uint32_t param, const
         posDebugLog(POS_DEBUG_FATAL, __FILE__, __LINE__, "Error clock_gettime");
         posExit(1);
     }
-    uint64_t nowUsec = static_cast<uint64_t>(now.tv_nsec / 1000000) * 1000u;
+    // Deadlines have millisecond resolution. The current time is rounded up to
+    // the next whole millisecond so that an expiry never comes early.
+    uint64_t nowUsec = static_cast<uint64_t>((now.tv_nsec + 999999) / 1000000) * 1000u;
     tmpl.sec = static_cast<uint64_t>(now.tv_sec) + static_cast<uint64_t>(ms / 1000);
     tmpl.usec = static_cast<uint64_t>(ms % 1000) * 1000u + nowUsec;
     if (tmpl.usec >= 1000000u) {

@@ -1,0 +1,279 @@
+// The log: posLogPrint through the log task, switches, routing to the console
+// client, the debug file and the hex dumps.
+#include "postest_util.h"
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <poll.h>
+#include <regex>
+#include <sstream>
+#include <sys/socket.h>
+#include <thread>
+
+using namespace postest;
+
+namespace {
+
+class Log : public Runtime {};
+
+std::string readAvailable(int fd, int waitMs = 2000) {
+    std::string out;
+    struct pollfd p = {fd, POLLIN, 0};
+    while (poll(&p, 1, out.empty() ? waitMs : 100) > 0) {
+        char buf[8192];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+TEST(LogBeforeInit, PrintDoesNothingWithoutTheLogTask) {
+    testing::internal::CaptureStdout();
+    posLogPrint("too early %d\n", 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(Log, TermSwitchCommands) {
+    LogCapture log;
+    posLogOn(1);
+    EXPECT_TRUE(log.waitFor("POS# All Task's Terminal Log ON\n"));
+    EXPECT_EQ(posLogTerm(76), 0);
+    EXPECT_TRUE(log.waitFor("POS# Task(76) Term Log OFF\n"));
+    EXPECT_EQ(g_posLogTermSw[76].load(), 0);
+    EXPECT_EQ(posLogTerm(1076), 1);
+    EXPECT_TRUE(log.waitFor("POS# Task(76) Term Log ON\n"));
+    EXPECT_EQ(g_posLogTermSw[76].load(), 1);
+    EXPECT_EQ(posLogTerm(255), -1);
+    EXPECT_EQ(posLogTerm(0), -1);
+    EXPECT_EQ(posLogTerm(-4), -1);
+
+    log.clear();
+    EXPECT_EQ(posLogOn(2), 0);
+    EXPECT_EQ(posLogOff(2), 0);
+    for (int i = 0; i <= POS_MAX_USER_TASK; i++) ASSERT_EQ(g_posLogTermSw[i].load(), 1) << i;
+    EXPECT_EQ(posLogOff(0), 0);
+    EXPECT_TRUE(log.waitFor("POS# All Task's Terminal Log OFF\n"));
+    for (int i = 0; i <= POS_MAX_USER_TASK; i++) ASSERT_EQ(g_posLogTermSw[i].load(), 0) << i;
+    // posLogOn(2)/posLogOff(2) logged nothing.
+    EXPECT_EQ(log.lines().size(), 1u);
+
+    EXPECT_EQ(posLogFile(1), 0);
+    EXPECT_EQ(posLogFile(0), -1);
+    EXPECT_EQ(posLogDspTaskId(3), 3);
+    EXPECT_EQ(posLogDspTimeStamp(1), 1);
+    EXPECT_EQ(posLogLevel(5), 5);
+}
+
+TEST_F(Log, LongLinesAreCutTo4097Characters) {
+    LogCapture log;
+    std::string big(5000, 'x');
+    posLogPrint("%s", big.c_str());
+    ASSERT_TRUE(log.waitForCount(1));
+    auto lines = log.lines();
+    EXPECT_EQ(lines.back().text, std::string(4097, 'x'));
+    EXPECT_EQ(lines.back().sender, 0u);
+}
+
+TEST_F(Log, RoutingToTheConsoleClientFollowsTheSwitches) {
+    LogCapture log;
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+
+    // A system task's line (console 911) goes to standard output while no
+    // client is connected; a user task's line is dropped.
+    PosTask console{};
+    console.localId = POS_CONSOLE_TASK_ID;
+    console.globalId = 99911;
+    console.regMark = POS_TASK_REGISTERED;
+    auto fromConsole = [&](const char* text) {
+        std::thread th([&] {
+            posBindThread(&console, nullptr);
+            posLogPrint("%s", text);
+        });
+        th.join();
+    };
+    posLogOn(1);
+    ASSERT_TRUE(log.waitFor("POS# All Task's Terminal Log ON\n"));
+    testing::internal::CaptureStdout();
+    fromConsole("console line\n");
+    ASSERT_TRUE(runInTask(76, [](PosTask*) { posLogPrint("CAPA] user line\n"); }));
+    ASSERT_TRUE(log.waitFor("CAPA] user line\n"));
+    ASSERT_TRUE(log.waitFor("console line\n"));
+    posMsecSleep(20);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("console line\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("user line"), std::string::npos) << out;
+
+    // With a client: both reach it; the task-id flag prefixes user lines.
+    EXPECT_EQ(posConSetClient(sv[0]), -1);
+    EXPECT_EQ(posConHasClient(), 1);
+    fromConsole("console again\n");
+    posLogDspTaskId(1);
+    PosTask* capa = posGetTask(76);
+    std::atomic<bool> done{false};
+    std::thread th([&] {
+        posBindThread(capa, nullptr);
+        posLogPrint("CAPA] with id\n");
+        done = true;
+    });
+    th.join();
+    std::string got;
+    ASSERT_TRUE(waitUntil([&] {
+        got += readAvailable(sv[1], 50);
+        return got.find("99076:CAPA] with id\n") != std::string::npos;
+    }));
+    EXPECT_NE(got.find("console again\n"), std::string::npos);
+
+    // A user task whose switches are off is dropped before the log task.
+    log.clear();
+    posLogTerm(76);
+    std::thread th2([&] {
+        posBindThread(capa, nullptr);
+        posLogPrint("CAPA] silent\n");
+    });
+    th2.join();
+    posLogPrint("marker\n");
+    ASSERT_TRUE(log.waitFor("POS# Task(76) Term Log OFF\n"));
+    ASSERT_TRUE(log.waitFor("marker\n"));
+    EXPECT_FALSE(log.has("CAPA] silent\n"));
+
+    // The peer closing makes sends fail: the line is lost and reported.
+    posLogDspTaskId(0);
+    close(sv[1]);
+    testing::internal::CaptureStdout();
+    fromConsole("lost\n");
+    ASSERT_TRUE(log.waitFor("lost\n"));
+    posMsecSleep(50);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("POS# CON: Err Tx To Socket("), std::string::npos) << out;
+    EXPECT_NE(out.find("PRC# Connection Closed\n"), std::string::npos) << out;
+    posConCloseClient();
+    EXPECT_EQ(posConHasClient(), 0);
+    EXPECT_EQ(posConSend("x", 1), -1);
+}
+
+TEST_F(Log, NonTaskLinesGoStraightToStdoutBeforeTheConsoleIsUp) {
+    LogCapture log;
+    g_posConsoleUp.store(0);
+    testing::internal::CaptureStdout();
+    posLogPrint("direct %d\n", 5);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "direct 5\n");
+    EXPECT_FALSE(log.has("direct 5\n"));
+    // Once the console is up, the same thread's lines go through the log task.
+    g_posConsoleUp.store(1);
+    posLogPrint("queued %d\n", 6);
+    EXPECT_TRUE(log.waitFor("queued 6\n"));
+}
+
+std::string dumpRow(const uint8_t* p, int n) {
+    std::string s;
+    char b[8];
+    for (int i = 0; i < n; i++) {
+        snprintf(b, sizeof b, " %02X", p[i]);
+        s += b;
+    }
+    for (int i = n; i < 16; i++) s += "   ";
+    s += "  ";
+    auto ch = [](uint8_t c) -> char {
+        if (c >= 0x20 && c <= 0x7E) return static_cast<char>(c);
+        if (c == 0x0D) return static_cast<char>(0xAB);
+        if (c == 0x0A) return static_cast<char>(0xF1);
+        return static_cast<char>(0xF7);
+    };
+    for (int i = 0; i < n; i++) {
+        if (n == 16 && i == 8) s += ' ';
+        s += ch(p[i]);
+    }
+    return s + "\n";
+}
+
+TEST_F(Log, DumpLayout) {
+    LogCapture log;
+    uint8_t data[20];
+    const char* text = "AB\nC\rD\x01xyz0123456789";
+    memcpy(data, text, 20);
+    EXPECT_EQ(dspMsgStream("RX", data, 20, 16), 0);
+    std::string want = " [RX] L(0x14, 20)\n";
+    want += " 41 42 0A 43 0D 44 01 78 79 7A 30 31 32 33 34 35  AB\xF1" "C\xAB" "D\xF7x yz012345\n";
+    want += " 36 37 38 39";
+    for (int i = 0; i < 12; i++) want += "   ";
+    want += "  6789\n";
+    EXPECT_TRUE(log.waitFor(want)) << (log.lines().empty() ? "" : log.lines().back().text);
+    EXPECT_EQ(dumpRow(data, 16), " 41 42 0A 43 0D 44 01 78 79 7A 30 31 32 33 34 35  AB\xF1" "C\xAB" "D\xF7x yz012345\n");
+
+    // 1000 bytes: 27 full rows (432 bytes) and no more.
+    std::vector<uint8_t> big(1000);
+    for (size_t i = 0; i < big.size(); i++) big[i] = static_cast<uint8_t>(i);
+    log.clear();
+    dspMsgStream("BIG", big.data(), 1000, 0);
+    ASSERT_TRUE(log.waitForCount(1));
+    std::string expect = " [BIG] L(0x3E8, 1000)\n";
+    for (int r = 0; r < 27; r++) expect += dumpRow(big.data() + r * 16, 16);
+    EXPECT_EQ(log.lines()[0].text, expect);
+
+    log.clear();
+    posDspStream(big.data(), 5);
+    ASSERT_TRUE(log.waitForCount(1));
+    EXPECT_EQ(log.lines()[0].text, dumpRow(big.data(), 5));
+
+    dspMsgStream("X", nullptr, 3, 77);
+    EXPECT_TRUE(log.waitFor("dspMsgStream[ NULL Data !! ] Chunk:77\n"));
+    posDspStream(nullptr, 3);
+    EXPECT_TRUE(log.waitFor("posDspStream[ NULL Data !! ]\n"));
+    log.clear();
+    dspMsgStream(nullptr, data, 1, 0);
+    ASSERT_TRUE(log.waitForCount(1));
+    EXPECT_EQ(log.lines()[0].text.rfind(" [[DATA]] L(0x1, 1)\n", 0), 0u);
+}
+
+TEST_F(Log, DebugFileLinesAndLevels) {
+    std::string path = dir_ + "/posDebug-QLAG99.txt";
+    const char* names[] = {"  LOG", "  LOW", "  MID", " HIGH", "FATAL", "ASSRT", "ASSRT"};
+    for (int level = 0; level <= 6; level++)
+        EXPECT_EQ(posDebugLog(level, "file.cpp", 10 + level, "text here"), 0);
+    EXPECT_EQ(posDebugLog(4, nullptr, 1, nullptr), 0);
+    std::string content = readFile(path);
+    std::istringstream in(content);
+    std::string line;
+    int i = 0;
+    time_t now = time(nullptr);
+    struct tm tmv;
+    localtime_r(&now, &tmv);
+    char yy[8];
+    snprintf(yy, sizeof yy, "%02d", (tmv.tm_year + 1900) % 2000);
+    std::regex re(R"(^(\d\d)/(\d\d)/(\d\d) \d\d:\d\d:\d\d 099:(.{5}) (.*):(\d+) (.*)$)");
+    while (std::getline(in, line)) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, re)) << line;
+        EXPECT_EQ(m[1].str(), yy);
+        if (i <= 6) {
+            EXPECT_EQ(m[4].str(), names[i]);
+            EXPECT_EQ(m[5].str(), "file.cpp");
+            EXPECT_EQ(m[6].str(), std::to_string(10 + i));
+            EXPECT_EQ(m[7].str(), "text here");
+        } else {
+            EXPECT_EQ(line.substr(line.size() - 4), " :1 ");
+        }
+        i++;
+    }
+    EXPECT_EQ(i, 8);
+
+    // An unwritable folder: the line goes to standard output, result -1.
+    setenv("POS_DEBUG_DIR", "/nonexistent-dir/x", 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(posDebugLog(4, "f.cpp", 7, "lost"), -1);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("099:FATAL                f.cpp:00007 lost\n"), std::string::npos) << out;
+}
+
+}  // namespace
