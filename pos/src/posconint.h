@@ -29,6 +29,15 @@ int posCmdCall(const PosCmd* cmd, const int* args);
 // Number reading of a console token (decimal with sign, or 0x hexadecimal);
 // wraps in 32 bits.
 int posCmdNumber(const char* token);
+// Assembly of a console line from the client's bytes: a zero byte ends the
+// line; input beyond 126 characters is cut. posConLineAdd returns true when
+// the byte completed a line (line then holds it, zero-terminated).
+struct PosConLine {
+    char line[128];
+    int fill;
+};
+bool posConLineAdd(PosConLine* l, char byte);
+
 // Registers the console's built-in commands in their fixed order.
 void posConRegisterBuiltins();
 // Empties the 50-entry history (console start).

@@ -97,7 +97,7 @@ static PosTask* createConsoleTask() {
     t->priority = 255;
     t->stackSize = 50000;
     t->processId = static_cast<uint32_t>(getpid());
-    t->threadId = static_cast<uint32_t>(gettid());
+    __atomic_store_n(&t->threadId, static_cast<uint32_t>(gettid()), __ATOMIC_RELEASE);
     PosTaskQueue& q = t->queue;
     q.limit = 0xFFFF;
     q.owner = t;
@@ -111,21 +111,30 @@ static PosTask* createConsoleTask() {
     return t;
 }
 
+bool posConLineAdd(PosConLine* l, char byte) {
+    if (l->fill < 0 || l->fill > 127) l->fill = 0;
+    l->line[l->fill++] = byte;
+    if (l->fill >= 128) {   // cut an overlong line to 126 characters
+        l->fill = 127;
+        l->line[126] = '\0';
+    }
+    return byte == '\0';
+}
+
 // ---- client handling ------------------------------------------------------------------
 namespace {
 
 struct Console {
     int listenFd = -1;
     int clientFd = -1;       // the console's own view of the installed client
-    char line[128];
-    int fill = 0;
+    PosConLine in{};
 };
 
 void closeClient(Console& c) {
     if (c.clientFd < 0) return;
     posConCloseClient();
     c.clientFd = -1;
-    c.fill = 0;
+    c.in.fill = 0;
 }
 
 void sendText(const char* text) { posConSend(text, static_cast<int>(strlen(text))); }
@@ -159,7 +168,7 @@ void acceptClient(Console& c) {
         close(old);
     }
     c.clientFd = fd;
-    c.fill = 0;
+    c.in.fill = 0;
     char greeting[64];
     snprintf(greeting, sizeof greeting, "***** Connected.. POS-NODE(%d) *****\n", posGetNodeId());
     sendText(greeting);
@@ -167,12 +176,12 @@ void acceptClient(Console& c) {
 }
 
 void runLine(Console& c) {
-    if (c.fill <= 2) {
+    if (c.in.fill <= 2) {   // one character and the zero, or less
         sendText(posConPrompt());
         return;
     }
     int value = 0;
-    int code = posExecCmd(c.line, &value);
+    int code = posExecCmd(c.in.line, &value);
     posCmdResult(code, value);
 }
 
@@ -185,14 +194,9 @@ bool readClient(Console& c) {
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
         if (r <= 0) return false;
-        c.line[c.fill++] = ch;
-        if (c.fill >= 128) {   // cut an overlong line to 126 characters
-            c.fill = 127;
-            c.line[126] = '\0';
-        }
-        if (ch == '\0') {
+        if (posConLineAdd(&c.in, ch)) {
             runLine(c);
-            c.fill = 0;
+            c.in.fill = 0;
             return true;   // back to waiting; further input is read on the next round
         }
     }
@@ -242,7 +246,7 @@ void posConsole(const char* nodeName) {
         posStdout("POS# FATAL: Memory alloc Error(%s:%d)\n", __FILE__, __LINE__);
         posExit(1);
     }
-    g_posSysTasks[POS_CONSOLE_TASK_ID - POS_SYS_TASK_FIRST] = s_consoleTask;
+    __atomic_store_n(&g_posSysTasks[POS_CONSOLE_TASK_ID - POS_SYS_TASK_FIRST], s_consoleTask, __ATOMIC_RELEASE);
     if (!posBindThread(s_consoleTask, nullptr)) {
         posLogPrint(" POS# FATAL: Console Task Init FAILURE\n");
         posExit(1);

@@ -62,7 +62,9 @@ bool hasErrors(const PosTask* t) {
     return false;
 }
 
-PosTask* sysTask(int localId) { return g_posSysTasks[localId - POS_SYS_TASK_FIRST]; }
+PosTask* sysTask(int localId) { return posGetTask(localId); }
+PosTask* userTask(int localId) { return posGetTask(localId); }
+uint32_t threadIdOf(const PosTask* t) { return __atomic_load_n(&t->threadId, __ATOMIC_ACQUIRE); }
 
 // One row of the task table up to the error mark.
 int psRow(char* row, size_t size, const TaskView& v) {
@@ -71,7 +73,7 @@ int psRow(char* row, size_t size, const TaskView& v) {
     return snprintf(row, size, "%13s %6d %010" PRIXPTR "/%04X/%04X %4d %3d %3d %08X %06X%s%s",
                     t->name ? t->name : "", static_cast<int>(t->globalId), ptr(&t->queue),
                     static_cast<unsigned>(v.count), static_cast<unsigned>(v.peak), t->maxMsgLen, t->priority,
-                    t->osPriority, t->threadId, t->stackSize, state, hasErrors(t) ? "+E" : "  ");
+                    t->osPriority, threadIdOf(t), t->stackSize, state, hasErrors(t) ? "+E" : "  ");
 }
 }  // namespace
 
@@ -87,7 +89,7 @@ int posPs() {
     posLogPrint("------------- ------ -------------------- ---- --- --- -------- ------ ----- --\n");
     char row[256];
     for (int id = 1; id <= POS_MAX_USER_TASK; ++id) {
-        PosTask* t = g_posUserTasks[id];
+        PosTask* t = userTask(id);
         if (!t) continue;
         int n = psRow(row, sizeof row, viewOf(t));
         snprintf(row + n, sizeof row - n, " %c%c\n", g_posLogTermSw[id].load() ? 'O' : 'X',
@@ -113,7 +115,7 @@ int posDspTask(int id) {
     }
     TaskView v = viewOf(t);
     posLogPrint("\n## Task: %s ID: %d: ##\n", t->name ? t->name : "", t->localId);
-    posLogPrint("- ThreadId: 0x%X   Priority: %d(OS:%d)\n", t->threadId, t->priority, t->osPriority);
+    posLogPrint("- ThreadId: 0x%X   Priority: %d(OS:%d)\n", threadIdOf(t), t->priority, t->osPriority);
     posLogPrint("- Queue(%016" PRIXPTR ") Cur/Max(%d/%d) Root/Last(%016" PRIXPTR "/%016" PRIXPTR ")\n",
                 ptr(&t->queue), v.count, v.limit, ptr(v.head), ptr(v.tail));
     posLogPrint("- CurMaxIPCLength(%d from %d)\n", t->maxMsgLen, static_cast<int>(t->maxMsgSrc));
@@ -131,7 +133,7 @@ int posDspVer() {
     posLogPrint("    TASK NAME TASK ID  Version      Author           Last Updated Comments\n");
     posLogPrint("------------- ------- -------- ----------- ---------------------- --------------\n");
     for (int id = 1; id <= POS_MAX_USER_TASK; ++id) {
-        PosTask* t = g_posUserTasks[id];
+        PosTask* t = userTask(id);
         if (!t) continue;
         const PosVersion& ver = t->version;
         posLogPrint("%13s %7d %02d.%02d.%02d %11s %22s %s\n", t->name ? t->name : "",
@@ -155,7 +157,7 @@ int posDspMem() {
                     static_cast<unsigned>(created - avail), static_cast<unsigned>(pool.bufferBytes));
     }
     for (int id = 1; id <= POS_MAX_USER_TASK; ++id) {
-        PosTask* t = g_posUserTasks[id];
+        PosTask* t = userTask(id);
         if (!t) continue;
         int created = 0, inTree = 0, pooled = 0;
         posTimerStats(t, &created, &inTree, &pooled);
@@ -189,7 +191,7 @@ int posDspErr(int sel) {
     posLogPrint("* System Error: %s\n", g_posLastErr);
     posLogPrint("%s", s_rule76);
     for (int id = 1; id <= POS_MAX_USER_TASK; ++id) {
-        PosTask* t = g_posUserTasks[id];
+        PosTask* t = userTask(id);
         if (!t) continue;
         TaskView v = viewOf(t);
         posLogPrint("=== %10s:%8d ========\n", t->name ? t->name : "", t->localId);
@@ -205,7 +207,7 @@ int posDspErr(int sel) {
 int posClrErr(int sel) {
     if (sel == 0 || sel == 1) {
         for (int id = 1; id <= POS_MAX_USER_TASK; ++id)
-            if (PosTask* t = g_posUserTasks[id]) memset(t->errCount, 0, sizeof t->errCount);
+            if (PosTask* t = userTask(id)) memset(t->errCount, 0, sizeof t->errCount);
         posLogPrint("User Task's error count was cleared\n");
     }
     if (sel == 0 || sel == 2) {
