@@ -1,0 +1,148 @@
+// Shared set-up of the voice path tests: a fresh runtime with the RTP task,
+// a published console context with a recording poster, and helpers to wait
+// for conditions and to look for audio in recordings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "concontext.h"
+#include "pos.h"
+#include "posinternal.h"
+#include "rtpagent.h"
+
+namespace rtptest {
+
+inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+class LogLines {
+public:
+    LogLines() { posLogSetObserver(&LogLines::observe, this); }
+    ~LogLines() { posLogSetObserver(nullptr, nullptr); }
+    std::vector<std::string> all()
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        return lines_;
+    }
+    int count(const std::string& text)
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        int n = 0;
+        for (auto& l : lines_) n += l == text;
+        return n;
+    }
+    int countPrefix(const std::string& prefix)
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        int n = 0;
+        for (auto& l : lines_) n += l.rfind(prefix, 0) == 0;
+        return n;
+    }
+    bool waitFor(const std::string& text, int timeoutMs = 5000)
+    {
+        return waitUntil([&] { return count(text) > 0; }, timeoutMs);
+    }
+    bool waitForPrefix(const std::string& prefix, int timeoutMs = 5000)
+    {
+        return waitUntil([&] { return countPrefix(prefix) > 0; }, timeoutMs);
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        lines_.clear();
+    }
+
+private:
+    static void observe(uint32_t, const char* text, void* ctx)
+    {
+        auto* self = static_cast<LogLines*>(ctx);
+        std::lock_guard<std::mutex> g(self->mu_);
+        self->lines_.emplace_back(text);
+    }
+    std::mutex mu_;
+    std::vector<std::string> lines_;
+};
+
+inline std::atomic<int> g_voiceRxPosts{0};
+inline void recordingPoster(int msg, uintptr_t)
+{
+    if (msg == WM_VOICE_RX) g_voiceRxPosts++;
+}
+
+inline int g_fakeWindow;
+
+// Runtime, console context and the RTP task, as the start-up thread leaves them.
+class VoiceRuntime : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/rtptestXXXXXX";
+        const char* d = mkdtemp(tmpl);
+        setenv("POS_DEBUG_DIR", d ? d : "/tmp", 1);
+        ASSERT_EQ(posInit(99), 0);
+        ASSERT_TRUE(waitUntil([] { return g_posLogTaskId.load() != 0; }, 5000));
+        posGatesOpenAll();
+        // As after the start-up thread: every task's terminal log on, and
+        // the console up so that lines of plain threads go through the log
+        // task too.
+        posLogOn(0);
+        g_posConsoleUp.store(1);
+        conContextReset();
+        conSetPoster(recordingPoster);
+        conPublish(&g_fakeWindow, 1);
+        int err = 0;
+        ASSERT_NE(rtpCreateTask(&err), 0) << err;
+        ASSERT_TRUE(waitUntil([] { return rtpTaskReady(); }, 5000));
+    }
+    RtpSap& sap() { return g_rtpAgent.sap[0]; }
+    bool waitSapIdle(int timeoutMs = 5000)
+    {
+        return waitUntil([&] { return sap().state.load() == RTP_S_INIT; }, timeoutMs);
+    }
+    LogLines log;
+};
+
+// Distinct 20 ms frames: a slow ramp with a frame-specific offset.
+inline std::vector<int16_t> markedAudio(int frames)
+{
+    std::vector<int16_t> v(static_cast<size_t>(frames) * 160);
+    for (size_t i = 0; i < v.size(); ++i) {
+        const double t = static_cast<double>(i) / 8000.0;
+        v[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440 * t) + 3000 * std::sin(2 * M_PI * 97 * t * t));
+    }
+    return v;
+}
+
+inline std::vector<int16_t> tone(double hz, size_t n, double amp = 8000)
+{
+    std::vector<int16_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(amp * std::sin(2 * M_PI * hz * double(i) / 8000.0));
+    return v;
+}
+
+inline double power(const std::vector<int16_t>& s, size_t from, size_t n, double hz)
+{
+    std::complex<double> acc = 0;
+    for (size_t i = 0; i < n && from + i < s.size(); ++i)
+        acc += double(s[from + i]) * std::polar(1.0, -2 * M_PI * hz * double(i) / 8000.0);
+    return std::norm(acc);
+}
+
+}  // namespace rtptest

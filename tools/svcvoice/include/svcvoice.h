@@ -1,0 +1,111 @@
+// Voice endpoint of the service simulator. It listens for the client's RTP on
+// a port of its own (RTCP on the next one), learns the client's address from
+// the first packet, then streams 8 kHz mono audio to it as PCMU or G.729
+// through oRTP, 20 ms per packet. Everything the client sends is recorded:
+// the RTP header fields and raw payload of each packet, the audio decoded
+// from them, and the RTCP source descriptions.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct SvcVoiceConfig {
+    std::string bindAddress = "127.0.0.1";
+    int port = 0;                 // even RTP port to listen on; 0 picks one
+    int payloadType = 0;          // 0 PCMU, other values G.729
+    std::vector<int16_t> audio;   // what to stream (8 kHz mono)
+    bool loop = false;            // start again at the end of audio
+    bool streamAfterFirstPacket = true;   // false: stream only once start...() is called
+};
+
+struct SvcVoicePacket {
+    uint8_t payloadType = 0;
+    bool marker = false;
+    uint16_t seq = 0;
+    uint32_t timestamp = 0;
+    uint32_t ssrc = 0;
+    std::vector<uint8_t> payload;
+    std::chrono::steady_clock::time_point at;
+};
+
+struct SvcVoiceSdes {
+    uint32_t ssrc = 0;
+    std::string cname, name, email, phone, loc, tool, note;
+};
+
+// Reads an 8 kHz mono 16-bit .wav (or any format libsndfile converts);
+// false with a reason when it is not 8000 Hz mono.
+bool svcVoiceReadWav(const std::string& path, std::vector<int16_t>* samples, std::string* error);
+bool svcVoiceWriteWav(const std::string& path, const std::vector<int16_t>& samples);
+
+class SvcVoice {
+public:
+    explicit SvcVoice(SvcVoiceConfig config = {});
+    ~SvcVoice();
+    SvcVoice(const SvcVoice&) = delete;
+    SvcVoice& operator=(const SvcVoice&) = delete;
+
+    // Binds the ports and starts receiving; returns the RTP port or -1.
+    int start();
+    void stop();
+    int port() const { return port_; }
+    // Payload type to stream with; takes effect for the next stream.
+    void setPayloadType(int payloadType) { cfg_.payloadType = payloadType; }
+    int payloadType() const { return cfg_.payloadType; }
+    const std::string& lastError() const { return lastError_; }
+
+    // Starts streaming to the learned client address (when the configuration
+    // does not do so on the first packet).
+    void startStreaming();
+    // Packets streamed so far, and the time each went out.
+    int sentCount();
+    std::vector<std::chrono::steady_clock::time_point> sentTimes();
+    bool streamingDone();
+
+    std::vector<SvcVoicePacket> packets();
+    std::vector<SvcVoiceSdes> sdes();
+    // Audio decoded from the received payloads in arrival order (20 ms each).
+    std::vector<int16_t> decoded();
+    bool waitPackets(size_t n, int timeoutMs);
+    bool waitSdes(int timeoutMs);
+    void clearRecording();
+    // Writes the decoded audio as .wav and the raw payloads as a file of
+    // records: 2-byte big-endian length, then the payload.
+    bool saveRecording(const std::string& wavPath, const std::string& payloadPath);
+
+private:
+    void rtpLoop();
+    void rtcpLoop();
+    void sendLoop(std::string host, int port);
+    void beginStreaming();
+
+    SvcVoiceConfig cfg_;
+    int rtpFd_ = -1;
+    int rtcpFd_ = -1;
+    int port_ = -1;
+    std::string lastError_;
+    std::atomic<bool> stopping_{false};
+    std::thread rtpThread_, rtcpThread_, sendThread_;
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<SvcVoicePacket> packets_;
+    std::vector<SvcVoiceSdes> sdes_;
+    std::string peerHost_;
+    int peerPort_ = 0;
+    bool streaming_ = false;
+    bool streamingDone_ = false;
+    std::vector<std::chrono::steady_clock::time_point> sent_;
+};
+
+struct SvcSimConfig;
+// Wires the endpoint into the service simulator: on each scripted VOIP_SETUP
+// the endpoint starts (once), takes the set-up's payload type, and the
+// set-up carries the endpoint's address and port.
+void svcVoiceAttach(SvcSimConfig& config, SvcVoice* voice);
