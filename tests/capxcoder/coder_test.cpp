@@ -697,6 +697,15 @@ TEST(CapxGroups, PeriodicReportOf100GroupsDecodesAs64)
     EXPECT_EQ(m.periodicReport.group[63].readySec, 0x3F3F3F3Fu);
 }
 
+TEST(CapxGroups, CountIsKeptToTheRecordWhenTheBodyEndsBeforeTheEntries)
+{
+    CapxMsg m;
+    ASSERT_EQ(decode(hexBytes("00 02 | 24 | 3A"), m), CAPX_CT_ITEM_LIST_GET_RESULT);   // listNum 58
+    EXPECT_EQ(m.ctItemListGetResult.listNum, 32);
+    ASSERT_EQ(decode(hexBytes("00 06 | 1D | 00 00 00 01 | C8"), m), CAPX_PERIODIC_REPORT);  // groupNum 200
+    EXPECT_EQ(m.periodicReport.groupNum, 64);
+}
+
 TEST(CapxGroups, EncoderKeepsToWhatTheRecordHolds)
 {
     CapxMsg m = zeroed();

@@ -280,6 +280,12 @@ int capxDecodeMsgEx(CapxMsg* msg, const uint8_t* frame, int frameLen, int* lenOu
     std::memset(msg, 0, layout->recSize);
     Reader r{src, 2, 2 + bodyLen, false};
     decodeFields(layout->fields, layout->fieldCount, msg->raw, r);
+    // A count read before the body ended early is still kept to what the record holds.
+    for (int i = 0; i < layout->fieldCount; ++i) {
+        const GroupDesc* g = layout->fields[i].group;
+        if (g != nullptr && msg->raw[g->countOff] > g->max)
+            msg->raw[g->countOff] = g->max;
+    }
     if (traceLevel != 0)
         capxTraceMsgTo(sink, msg, src, bodyLen + 2, CAPX_DIR_RX, 0, traceLevel, traceTag);
     return id;

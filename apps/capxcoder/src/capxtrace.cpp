@@ -132,16 +132,19 @@ int capxFormatStream(const char* name, const void* data, int length, char* out, 
         length = 0;
     if (name != nullptr)
         len = std::snprintf(text, 200, " [%.160s] L(0x%X, %d)\n", name, unsigned(length), length);
+    static const char kHex[] = "0123456789ABCDEF";
     const uint8_t* p = static_cast<const uint8_t*>(data);
     int n = p == nullptr ? 0 : std::min(length, kStreamShowMax);
     for (int row = 0; row < n; row += 16) {
         int k = std::min(16, n - row);
         for (int i = 0; i < 16; ++i) {
-            if (i < k)
-                len += std::snprintf(text + len, sizeof text - size_t(len), " %02X", p[row + i]);
-            else {
-                std::memcpy(text + len, "   ", 3);
-                len += 3;
+            text[len++] = ' ';
+            if (i < k) {
+                text[len++] = kHex[p[row + i] >> 4];
+                text[len++] = kHex[p[row + i] & 15];
+            } else {
+                text[len++] = ' ';
+                text[len++] = ' ';
             }
         }
         text[len++] = ' ';
