@@ -391,7 +391,9 @@ void SvcSim::schedulerLoop()
         auto it = std::min_element(pending_.begin(), pending_.end(),
                                    [](const Pending& a, const Pending& b) { return a.due < b.due; });
         if (std::chrono::steady_clock::now() < it->due) {
-            cv_.wait_until(lk, std::min(it->due, std::chrono::steady_clock::now() + std::chrono::milliseconds(200)));
+            // A copy: the vector may grow while this thread waits.
+            const auto until = std::min(it->due, std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+            cv_.wait_until(lk, until);
             continue;
         }
         Pending p = *it;
