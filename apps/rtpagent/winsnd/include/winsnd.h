@@ -73,7 +73,7 @@ struct WinSndDevice {
     std::atomic<int32_t> statInput{0};
     std::atomic<int32_t> statOutput{0};
     std::atomic<int32_t> statNotPlayed{0};
-    uint8_t overrun = 0;
+    std::atomic<uint8_t> overrun{0};
     WinSndEvent wakeEvent;
     std::atomic<int32_t> InserviceFlag{0};
     pthread_t thread{};

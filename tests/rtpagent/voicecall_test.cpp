@@ -1,0 +1,322 @@
+// Calls through the whole voice path: oRTP, bcg729, PortAudio and the test
+// audio devices (what the client plays and what its microphone hears are
+// files), with the simulator's voice endpoint as the far end.
+#include <cstring>
+
+#include "audiofixture.h"
+#include "rtptest_util.h"
+#include "svcvoice.h"
+#include "voicecodec.h"
+#include "winsnd.h"
+
+using namespace rtptest;
+
+namespace {
+
+class VoiceCall : public VoiceRuntime {
+protected:
+    void TearDown() override
+    {
+        rtpSapStop();
+        waitSapIdle(3000);
+        winsnd_close();
+    }
+    void startAudio(const std::vector<int16_t>& mic)
+    {
+        std::string why;
+        ASSERT_TRUE(audio.start(mic, &why)) << why;
+        ASSERT_EQ(winsnd_init(), 0);
+    }
+    // Counts the 20 ms frames of expected found in played, in order.
+    static int framesInOrder(const std::vector<int16_t>& played, const std::vector<int16_t>& expected,
+                             long* firstAt = nullptr)
+    {
+        int found = 0;
+        size_t from = 0;
+        for (size_t f = 0; f + 160 <= expected.size(); f += 160) {
+            std::vector<int16_t> frame(expected.begin() + static_cast<long>(f),
+                                       expected.begin() + static_cast<long>(f) + 160);
+            std::vector<int16_t> rest(played.begin() + static_cast<long>(from), played.end());
+            const long at = findSamples(rest, frame, 0);
+            if (at < 0) {
+                if (std::getenv("VOICE_TEST_VERBOSE")) std::fprintf(stderr, "frame %zu not found\n", f / 160);
+                continue;
+            }
+            if (found == 0 && firstAt) *firstAt = static_cast<long>(from) + at;
+            from += static_cast<size_t>(at) + 160;
+            ++found;
+        }
+        return found;
+    }
+    // Received payloads that are not the silence sent at playback start.
+    static std::vector<SvcVoicePacket> voicePackets(const std::vector<SvcVoicePacket>& all, int pt)
+    {
+        uint8_t silence[160];
+        std::memset(silence, 0xFF, sizeof silence);
+        static const uint8_t g729Silence[20] = {0x78, 0x52, 0x80, 0xA0, 0x00, 0xFA, 0xD1, 0x00, 0x00, 0x56,
+                                                0x78, 0x3A, 0x45, 0x60, 0x00, 0x1A, 0xDE, 0x12, 0x48, 0x56};
+        std::vector<SvcVoicePacket> out;
+        for (const auto& p : all) {
+            const bool quiet = pt == 0 ? p.payload.size() == 160 && !std::memcmp(p.payload.data(), silence, 160)
+                                       : p.payload.size() == 20 && !std::memcmp(p.payload.data(), g729Silence, 20);
+            if (!quiet) out.push_back(p);
+        }
+        return out;
+    }
+    static void checkHeaders(const std::vector<SvcVoicePacket>& pkts, int pt, size_t payloadBytes)
+    {
+        for (size_t i = 0; i < pkts.size(); ++i) {
+            EXPECT_EQ(pkts[i].ssrc, 520u);
+            EXPECT_EQ(pkts[i].payloadType, pt);
+            EXPECT_EQ(pkts[i].payload.size(), payloadBytes);
+            if (i > 0) {
+                EXPECT_EQ(pkts[i].timestamp - pkts[i - 1].timestamp, 160u) << i;
+            }
+        }
+    }
+    TestAudioDevices audio;
+};
+
+std::vector<int16_t> pcmuRoundTrip(const std::vector<int16_t>& in)
+{
+    std::vector<int16_t> out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) out[i] = g711MulawDecode(g711MulawEncode(in[i]));
+    return out;
+}
+
+// What a fresh decoder makes of what a fresh encoder made of audio.
+std::vector<int16_t> g729RoundTrip(const std::vector<int16_t>& in)
+{
+    G729Encoder* enc = g729EncoderCreate();
+    G729Decoder* dec = g729DecoderCreate();
+    std::vector<int16_t> out(in.size());
+    for (size_t i = 0; i + 160 <= in.size(); i += 160) {
+        uint8_t p[20];
+        voiceEncodePayload(8, enc, &in[i], p);
+        voiceDecodePayload(8, dec, p, 20, &out[i]);
+    }
+    g729EncoderDestroy(enc);
+    g729DecoderDestroy(dec);
+    return out;
+}
+
+std::vector<int16_t> constantFrame(uint8_t code)
+{
+    return std::vector<int16_t>(160, g711MulawDecode(code));
+}
+
+}  // namespace
+
+TEST_F(VoiceCall, PcmuCarriesVoiceBothWays)
+{
+    const auto mic = markedAudio(1000);          // 20 s of microphone
+    startAudio(mic);
+    EXPECT_EQ(g_winSnd.hasOut.load(), 1);
+    EXPECT_EQ(g_winSnd.hasIn.load(), 1);
+    EXPECT_STREQ(winsnd_output_name(), "default");
+    conContext().payloadType = 0;
+
+    SvcVoiceConfig cfg;
+    cfg.payloadType = 0;
+    cfg.audio = markedAudio(150);
+    for (auto& s : cfg.audio) s = static_cast<int16_t>(s / 2);
+    SvcVoice far(cfg);
+    const int port = far.start();
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(rtpSapAlloc(1, 0, 3, "127.0.0.1", static_cast<uint16_t>(port)), 0);
+    ASSERT_EQ(winsnd_start(), 0);
+    ASSERT_TRUE(waitUntil([&] { return far.streamingDone(); }, 10000));
+
+    // Played: the sent audio, after at least the 100 ms lead-in of silence.
+    const auto expected = pcmuRoundTrip(cfg.audio);
+    const std::vector<int16_t> last(expected.end() - 160, expected.end());
+    ASSERT_TRUE(waitUntil([&] { return findSamples(audio.played(), last, 0) >= 0; }, 5000));
+    const auto played = audio.played();
+    long first = -1;
+    EXPECT_GE(framesInOrder(played, expected, &first), 145);
+    ASSERT_GE(first, 800);
+    for (long i = first - 800; i < first; ++i) ASSERT_EQ(played[static_cast<size_t>(i)], 0) << i;
+
+    // Microphone: captured, encoded and received in order, contiguous.
+    const auto pkts = far.packets();
+    checkHeaders(pkts, 0, 160);
+    const auto voice = voicePackets(pkts, 0);
+    ASSERT_GE(voice.size(), 50u);
+    std::vector<int16_t> got;
+    for (size_t i = 0; i < 50; ++i) {
+        int16_t f[160];
+        voiceDecodePayload(0, nullptr, voice[i].payload.data(), 160, f);
+        got.insert(got.end(), f, f + 160);
+    }
+    EXPECT_GE(findSamples(pcmuRoundTrip(mic), got, 0), 0);
+
+    EXPECT_EQ(log.count("RTP:0] Traffic Rx Started(PCMU.0:0)\n"), 1);
+    EXPECT_EQ(conContext().TxLoopCnt.load(), 0);
+    EXPECT_GE(conContext().RxCnt.load(), 145);
+    EXPECT_GE(conContext().ProcCnt.load(), 145);
+}
+
+TEST_F(VoiceCall, G729CarriesVoiceBothWaysWithTheSetUpPayloadType)
+{
+    const auto mic = tone(1000, 20 * 8000);
+    startAudio(mic);
+    conContext().payloadType = 8;
+
+    SvcVoiceConfig cfg;
+    cfg.payloadType = 8;
+    cfg.audio = markedAudio(150);
+    SvcVoice far(cfg);
+    const int port = far.start();
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(rtpSapAlloc(1, 8, 3, "127.0.0.1", static_cast<uint16_t>(port)), 0);
+    EXPECT_STREQ(sap().mime, "G729");
+    ASSERT_EQ(winsnd_start(), 0);
+    ASSERT_TRUE(waitUntil([&] { return far.streamingDone(); }, 10000));
+
+    const auto expected = g729RoundTrip(cfg.audio);
+    const std::vector<int16_t> last(expected.end() - 160, expected.end());
+    ASSERT_TRUE(waitUntil([&] { return findSamples(audio.played(), last, 0) >= 0; }, 5000));
+    EXPECT_GE(framesInOrder(audio.played(), expected), 145);
+
+    const auto pkts = far.packets();
+    checkHeaders(pkts, 8, 20);
+    const auto voice = voicePackets(pkts, 8);
+    ASSERT_GE(voice.size(), 50u);
+    G729Decoder* dec = g729DecoderCreate();
+    std::vector<int16_t> got;
+    for (const auto& p : voice) {
+        int16_t f[160];
+        voiceDecodePayload(8, dec, p.payload.data(), 20, f);
+        got.insert(got.end(), f, f + 160);
+    }
+    g729DecoderDestroy(dec);
+    const size_t from = 1600, n = got.size() - from;
+    const double p1k = power(got, from, n, 1000);
+    EXPECT_GT(p1k, 50 * power(got, from, n, 500));
+    EXPECT_GT(p1k, 50 * power(got, from, n, 2000));
+    EXPECT_EQ(log.count("RTP:0] Traffic Rx Started(G729.8:0)\n"), 1);
+}
+
+TEST_F(VoiceCall, NothingCapturedBeforeStartReachesTheCall)
+{
+    // One second of 500 Hz, then 1 kHz: the call starts well after the
+    // switch, so every captured payload it carries is 1 kHz.
+    auto mic = tone(500, 8000);
+    const auto later = tone(1000, 15 * 8000);
+    mic.insert(mic.end(), later.begin(), later.end());
+    startAudio(mic);
+    conContext().payloadType = 0;
+    WinSndDevice* in = winsnd_input_device();
+    ASSERT_NE(in, nullptr);
+    // Capture stalls with all ten buffers filled and waiting.
+    ASSERT_TRUE(waitUntil([&] { return winsnd_queue_count(&in->captureQueue) == WINSND_IN_HDRS; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+    SvcVoiceConfig cfg;
+    cfg.audio = tone(300, 50 * 160);
+    SvcVoice far(cfg);
+    const int port = far.start();
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(rtpSapAlloc(1, 0, 3, "127.0.0.1", static_cast<uint16_t>(port)), 0);
+    ASSERT_EQ(winsnd_start(), 0);
+    ASSERT_TRUE(waitUntil([&] { return far.streamingDone(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return voicePackets(far.packets(), 0).size() >= 30; }, 3000));
+    const auto voice = voicePackets(far.packets(), 0);
+    for (size_t i = 0; i < voice.size(); ++i) {
+        std::vector<int16_t> f(160);
+        voiceDecodePayload(0, nullptr, voice[i].payload.data(), 160, f.data());
+        EXPECT_GT(power(f, 0, 160, 1000), 4 * power(f, 0, 160, 500)) << "payload " << i;
+    }
+}
+
+TEST_F(VoiceCall, DoubleStartSendsSilenceOnceAndStopWithoutStartChangesNothing)
+{
+    startAudio({});
+    WinSndDevice* out = winsnd_output_device();
+    ASSERT_NE(out, nullptr);
+    winsnd_stop();
+    EXPECT_EQ(out->InserviceFlag.load(), 0);
+    EXPECT_EQ(conContext().TxCnt.load(), 0);
+    ASSERT_EQ(winsnd_start(), 0);
+    ASSERT_EQ(winsnd_start(), 0);
+    EXPECT_EQ(conContext().TxCnt.load(), WINSND_SILENCE_FRAMES);
+    EXPECT_EQ(out->InserviceFlag.load(), 1);
+    winsnd_stop();
+    EXPECT_EQ(out->InserviceFlag.load(), 0);
+    winsnd_close();
+    EXPECT_EQ(winsnd_start(), -1);
+}
+
+TEST_F(VoiceCall, OverrunRestartsPlaybackAndDrains)
+{
+    startAudio({});
+    conContext().payloadType = 0;
+    ASSERT_EQ(winsnd_start(), 0);
+    WinSndDevice* out = winsnd_output_device();
+    uint8_t payload[160];
+    auto queueFrame = [&](int i) {
+        std::memset(payload, 0x80 + i, sizeof payload);
+        return winsnd_queue_voice(0, payload, 160);
+    };
+    // Waits until the audio thread is between passes.
+    auto passDone = [&] {
+        std::lock_guard<std::mutex> g(g_winSnd.processLock);
+        return winsnd_queue_count(&g_winSnd.playbackQueue) == 0;
+    };
+    // Forty distinct frames at once: the lead-in and the frames fill the
+    // twenty headers faster than the device returns them.
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(queueFrame(i), 1);
+    ASSERT_TRUE(winsnd_wake());
+    ASSERT_TRUE(waitUntil([&] { return out->overrun.load() == 1 && passDone(); }, 3000));
+    // Draining: a frame that comes while written headers still play is dropped.
+    ASSERT_GT(out->nbufs_playing.load(), 0);
+    queueFrame(50);
+    winsnd_wake();
+    ASSERT_TRUE(waitUntil(passDone, 3000));
+    EXPECT_EQ(out->overrun.load(), 1);
+    ASSERT_TRUE(waitUntil([&] { return out->nbufs_playing.load() == 0; }, 5000));
+    // Drained: the next frame plays again.
+    queueFrame(51);
+    winsnd_wake();
+    ASSERT_TRUE(waitUntil([&] { return findSamples(audio.played(), constantFrame(0x80 + 51), 0) >= 0; }, 5000));
+    EXPECT_EQ(out->overrun.load(), 0);
+    const auto played = audio.played();
+    EXPECT_LT(findSamples(played, constantFrame(0x80 + 50), 0), 0);
+    int burstPlayed = 0;
+    for (int i = 0; i < 40; ++i) burstPlayed += findSamples(played, constantFrame(0x80 + i), 0) >= 0;
+    EXPECT_LT(burstPlayed, 40);       // the overrunning frame was dropped
+    EXPECT_GE(findSamples(played, constantFrame(0x80 + 39), 0), 0);   // playback restarted with the rest
+}
+
+TEST_F(VoiceCall, ShortPayloadPlaysWithSilenceNotStaleBytes)
+{
+    startAudio({});
+    conContext().payloadType = 0;
+    ASSERT_EQ(winsnd_start(), 0);
+    uint8_t buf[160];
+    std::memset(buf, 0x90, 80);
+    std::memset(buf + 80, 0x85, 80);   // what an earlier payload left behind
+    ASSERT_EQ(onRtpVoiceData(buf, 80), 0);
+    std::vector<int16_t> expect(160, 0);
+    for (int i = 0; i < 80; ++i) expect[static_cast<size_t>(i)] = g711MulawDecode(0x90);
+    ASSERT_TRUE(waitUntil([&] { return findSamples(audio.played(), expect, 0) >= 0; }, 5000));
+    EXPECT_LT(findSamples(audio.played(), std::vector<int16_t>(20, g711MulawDecode(0x85)), 0), 0);
+    EXPECT_EQ(g_winSnd.hasIn.load(), 1);
+    EXPECT_EQ(conContext().TxLoopCnt.load(), 0);
+}
+
+TEST_F(VoiceCall, OutputWithoutMicrophoneStillInitialises)
+{
+    setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
+    startAudio({});
+    EXPECT_EQ(g_winSnd.hasOut.load(), 1);
+    EXPECT_EQ(g_winSnd.hasIn.load(), 0);
+    EXPECT_EQ(winsnd_input_device(), nullptr);
+}
+
+TEST_F(VoiceCall, NoDeviceAtAllFailsInitialisation)
+{
+    setenv("QUILLON_AUDIO", "none", 1);
+    EXPECT_EQ(winsnd_init(), -1);
+    EXPECT_EQ(winsnd_start(), -1);
+}
