@@ -183,3 +183,37 @@ TEST(WaveDevBackend, OutputOnlyHasNoMicrophone)
     EXPECT_GE(waveOutGetNumDevs(), 1);
     EXPECT_EQ(waveInGetNumDevs(), 0);
 }
+
+TEST_F(WaveDev, ResetKeepsWhatWasPlayedAndPlaysOn)
+{
+    Completions c;
+    WaveOut* wo = nullptr;
+    ASSERT_EQ(waveOutOpen(&wo, 0, &kFmt, callback, &c), WAVE_OK);
+    auto first = ramp(1600, 3);
+    WaveHdr hdr[11]{};
+    for (int i = 0; i < 10; ++i) {
+        hdr[i].data = reinterpret_cast<uint8_t*>(&first[i * 160]);
+        hdr[i].bufferLength = 320;
+        waveOutPrepareHeader(wo, &hdr[i]);
+        ASSERT_EQ(waveOutWrite(wo, &hdr[i]), WAVE_OK);
+    }
+    ASSERT_TRUE(c.waitCount(10, 5000));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (findSamples(audio.played(), first, 0) < 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(findSamples(audio.played(), first, 0), 0);
+    ASSERT_EQ(waveOutReset(wo), WAVE_OK);
+    auto second = ramp(160, 777);
+    hdr[10].data = reinterpret_cast<uint8_t*>(second.data());
+    hdr[10].bufferLength = 320;
+    waveOutPrepareHeader(wo, &hdr[10]);
+    ASSERT_EQ(waveOutWrite(wo, &hdr[10]), WAVE_OK);
+    const auto deadline2 = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (findSamples(audio.played(), second, 0) < 0 && std::chrono::steady_clock::now() < deadline2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto played = audio.played();
+    EXPECT_GE(findSamples(played, second, 0), 0);
+    EXPECT_GE(findSamples(played, first, 0), 0);
+    ASSERT_TRUE(c.waitCount(11, 5000));
+    EXPECT_EQ(waveOutClose(wo), WAVE_OK);
+}
