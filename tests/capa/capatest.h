@@ -98,7 +98,8 @@ struct Recorder {
     }
 };
 
-inline Recorder g_rec;
+// Never destroyed: runtime threads may still log while the process exits.
+inline Recorder& g_rec = *new Recorder;
 
 inline void recordPost(int msg, uintptr_t wparam)
 {

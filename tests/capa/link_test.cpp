@@ -234,8 +234,8 @@ TEST_F(AgentLink, RefusedConnectGivesOneCloseAndNoOpen)
     usleep(300 * 1000);
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 1);
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_OPEN), 0);
-    EXPECT_TRUE(g_rec.hasLog("POS# ERR: posSocketOpen:C: connect\n"));
-    EXPECT_TRUE(g_rec.hasLog("QLON] Socket Error(Closed)-select\n"));
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("POS# ERR: posSocketOpen:C: connect\n"); }));
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("QLON] Socket Error(Closed)-select\n"); }));
 }
 
 TEST_F(AgentLink, StartRefusedWhileReceiveThreadRunsAndLongAddressRefused)
@@ -262,6 +262,8 @@ TEST_F(AgentLink, WriteFailureClosesThroughTheReceiveThreadOnce)
     usleep(200 * 1000);
     // One close from the builder, one from the receive thread; one thread.
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 2);
+    EXPECT_TRUE(waitUntil([] { return g_rec.countLog("QLON] End of TCP-Socket\n") == 1; }));
+    usleep(100 * 1000);
     EXPECT_EQ(g_rec.countLog("QLON] End of TCP-Socket\n"), 1);
     EXPECT_EQ(g_capcInfo.link.serverSocket.load(), -1);
     // Writes after the close fail and report it.
@@ -287,8 +289,8 @@ TEST_F(AgentLink, DiscardHooks)
     usleep(200 * 1000);
     EXPECT_EQ(sim_->count(CAPX_KEEP_ALIVE_ACK), 1);
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_CA_COUNT), 1);
-    EXPECT_TRUE(g_rec.hasLog("Discard Rx: Msg:14(0E) Left:1\n"));
-    EXPECT_TRUE(g_rec.hasLog("Discard Rx: Msg:14(0E) Left:0\n"));
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("Discard Rx: Msg:14(0E) Left:1\n"); }));
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("Discard Rx: Msg:14(0E) Left:0\n"); }));
 
     // A discarded DATA_ACK is not counted.
     capcDiscardRx(CAPX_DATA_ACK, 1);

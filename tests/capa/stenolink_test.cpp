@@ -36,7 +36,7 @@ TEST_F(AgentLink, StenoTextReachesTheCaptionRoutine)
     ASSERT_TRUE(sendAll(fd, "hello there"));
     ASSERT_TRUE(waitUntil([] { return !g_rec.captions().empty(); }));
     EXPECT_EQ(g_rec.captions()[0], "hello there");
-    EXPECT_TRUE(g_rec.hasLog("STNO] capcRxCAPC_SOCK_STENO_OPEN_IND\n"));
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("STNO] capcRxCAPC_SOCK_STENO_OPEN_IND\n"); }));
     close(fd);
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_STENO_CLOSE) == 1; }));
     EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("STNO] Sock-Thread End\n"); }));

@@ -194,11 +194,11 @@ struct ConsoleMailbox {
     ConsoleMailboxEntry* freeHead;
     ConsoleMailboxEntry* freeTail;
     int32_t freeCount;
-    std::timed_mutex freeLock;
+    std::mutex freeLock;
     ConsoleMailboxEntry* readyHead;
     ConsoleMailboxEntry* readyTail;
     int32_t readyCount;
-    std::timed_mutex readyLock;
+    std::mutex readyLock;
     // Counters for displays and tests.
     std::atomic<uint32_t> dropped;       // messages dropped (full or lock timeout)
     std::atomic<uint32_t> lockTimeouts;  // lock waits that passed the bound

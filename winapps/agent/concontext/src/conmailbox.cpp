@@ -2,6 +2,7 @@
 // a ready list, each list under its own lock with waits bounded to 1000 ms.
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "concontext.h"
 #include "pos.h"
@@ -10,9 +11,19 @@ namespace {
 
 std::atomic<ConsoleMailbox*> g_mailbox{nullptr};
 
-bool lockBounded(std::timed_mutex& m)
+// Takes m, waiting at most 1000 ms. Polls try_lock (yielding, then in short
+// sleeps): the lists are held only for a few pointer moves, and a plain mutex
+// keeps the locking visible to the thread checkers.
+bool lockBounded(std::mutex& m)
 {
-    return m.try_lock_for(std::chrono::milliseconds(CON_MAILBOX_LOCK_WAIT_MS));
+    if (m.try_lock()) return true;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(CON_MAILBOX_LOCK_WAIT_MS);
+    for (int spins = 0;; ++spins) {
+        if (m.try_lock()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        if (spins < 64) std::this_thread::yield();
+        else std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
 }
 
 // Returns an entry to the free list. The entry must never be lost, so this
