@@ -45,4 +45,35 @@ inline int boundedLen(const uint8_t* p, int cap)
     return nul ? int(static_cast<const uint8_t*>(nul) - p) : cap;
 }
 
+// Writes v in decimal at out (room for 20 digits); returns the digit count.
+inline int formatDec(char* out, uint64_t v)
+{
+    char tmp[20];
+    int n = 0;
+    do {
+        tmp[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    for (int i = 0; i < n; ++i)
+        out[i] = tmp[n - 1 - i];
+    return n;
+}
+
+// Writes v in upper-case hexadecimal, at least two digits (room for 16).
+inline int formatHex2(char* out, uint64_t v)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    char tmp[16];
+    int n = 0;
+    do {
+        tmp[n++] = kHex[v & 15];
+        v >>= 4;
+    } while (v != 0);
+    if (n < 2)
+        tmp[n++] = '0';
+    for (int i = 0; i < n; ++i)
+        out[i] = tmp[n - 1 - i];
+    return n;
+}
+
 }  // namespace capx

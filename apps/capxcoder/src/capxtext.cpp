@@ -188,15 +188,6 @@ public:
         len_ += n;
     }
     void put(const char* s) { put(s, int(std::strlen(s))); }
-    void printf(const char* format, ...) __attribute__((format(printf, 2, 3)))
-    {
-        char tmp[160];
-        va_list ap;
-        va_start(ap, format);
-        int n = std::vsnprintf(tmp, sizeof tmp, format, ap);
-        va_end(ap);
-        put(tmp, std::min(n, int(sizeof tmp) - 1));
-    }
     void quoted(const uint8_t* p, int n)
     {
         put("\"", 1);
@@ -213,7 +204,9 @@ public:
                     char c = char(b);
                     put(&c, 1);
                 } else {
-                    printf("\\x%02X", b);
+                    static const char kHex[] = "0123456789ABCDEF";
+                    char esc[4] = {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+                    put(esc, 4);
                 }
             }
         }
@@ -246,14 +239,20 @@ void printFields(TextWriter& w, const FieldDesc* f, int count, const uint8_t* re
                 printFields(w, g->fields, g->fieldCount, rec + f->recOff + e * g->stride, g->textName, e);
             continue;
         }
-        if (group != nullptr)
-            w.printf(" %s[%d].%s=", group, index, f->name);
-        else
-            w.printf(" %s=", f->name);
+        char num[24];
+        w.put(" ", 1);
+        if (group != nullptr) {
+            w.put(group);
+            w.put("[", 1);
+            w.put(num, formatDec(num, uint64_t(index)));
+            w.put("].", 2);
+        }
+        w.put(f->name);
+        w.put("=", 1);
         const uint8_t* p = rec + f->recOff;
         switch (f->kind) {
         case FieldKind::Int:
-            w.printf("%llu", (unsigned long long)loadInt(p, f->recSize));
+            w.put(num, formatDec(num, loadInt(p, f->recSize)));
             break;
         case FieldKind::ShortStr:
         case FieldKind::LongStr:
@@ -327,7 +326,9 @@ int capxMsgFromText(const char* text, CapxMsg* msg, char* err, int errCap)
             ++s;
         int keyLen = int(s - key);
         char keyBuf[96];
-        std::snprintf(keyBuf, sizeof keyBuf, "%.*s", std::min(keyLen, 80), key);
+        int keyShown = std::min(keyLen, 80);
+        std::memcpy(keyBuf, key, size_t(keyShown));
+        keyBuf[keyShown] = 0;
         if (*s != '=' || keyLen == 0) {
             setErr(err, errCap, "expected field=value at '%s'", keyBuf);
             return -1;

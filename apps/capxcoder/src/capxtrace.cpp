@@ -33,6 +33,15 @@ public:
         len_ += n;
     }
     void put(const char* text) { put(text, int(std::strlen(text))); }
+    // Room for n more characters written straight into the buffer; commit()
+    // then takes the count actually written.
+    char* reserve(int n)
+    {
+        if (len_ + n >= int(sizeof buf_))
+            flush();
+        return buf_ + len_;
+    }
+    void commit(int n) { len_ += n; }
     void printf(const char* format, ...) __attribute__((format(printf, 2, 3)))
     {
         char line[512];
@@ -68,17 +77,32 @@ char shown(uint8_t b)
     return char(0xF7);
 }
 
+int formatStream(const char* name, const void* data, int length, char* text);
+
 void dumpField(TextOut& out, const char* name, const uint8_t* p, int n)
 {
-    char text[CAPX_STREAM_TEXT_MAX];
-    int len = capxFormatStream(name, p, n, text, sizeof text);
-    out.put(text, len);
+    out.commit(formatStream(name, p, n, out.reserve(CAPX_STREAM_TEXT_MAX)));
 }
 
 void intLine(TextOut& out, const char* name, uint64_t v)
 {
-    out.printf("      %s-%s: %02lX(%lu)\n", "", name, static_cast<unsigned long>(v),
-               static_cast<unsigned long>(v));
+    // "      %s-%s: %02X(%lu)\n" with an empty prefix, formatted by hand: this
+    // runs for every field of every traced message.
+    char line[160];
+    int n = 0;
+    std::memcpy(line, "      -", 7);
+    n = 7;
+    size_t nameLen = std::min<size_t>(std::strlen(name), 100);
+    std::memcpy(line + n, name, nameLen);
+    n += int(nameLen);
+    line[n++] = ':';
+    line[n++] = ' ';
+    n += formatHex2(line + n, v);
+    line[n++] = '(';
+    n += formatDec(line + n, v);
+    line[n++] = ')';
+    line[n++] = '\n';
+    out.put(line, n);
 }
 
 void traceFields(TextOut& out, const FieldDesc* f, int count, const uint8_t* rec, const char* entryName)
@@ -120,13 +144,10 @@ void traceFields(TextOut& out, const FieldDesc* f, int count, const uint8_t* rec
     }
 }
 
-}  // namespace
-
-int capxFormatStream(const char* name, const void* data, int length, char* out, int outCap)
+// Formats the dump into text, which holds CAPX_STREAM_TEXT_MAX characters;
+// returns the length (no terminator is written).
+int formatStream(const char* name, const void* data, int length, char* text)
 {
-    if (out == nullptr || outCap <= 0)
-        return 0;
-    char text[CAPX_STREAM_TEXT_MAX];
     int len = 0;
     if (length < 0)
         length = 0;
@@ -156,7 +177,17 @@ int capxFormatStream(const char* name, const void* data, int length, char* out, 
         }
         text[len++] = '\n';
     }
-    text[len] = 0;
+    return len;
+}
+
+}  // namespace
+
+int capxFormatStream(const char* name, const void* data, int length, char* out, int outCap)
+{
+    if (out == nullptr || outCap <= 0)
+        return 0;
+    char text[CAPX_STREAM_TEXT_MAX];
+    int len = formatStream(name, data, length, text);
     int copy = std::min(len, outCap - 1);
     std::memcpy(out, text, size_t(copy));
     out[copy] = 0;
