@@ -1,5 +1,6 @@
 // The settings store: defaults of a fresh store, the server reset, Locale,
 // host resolution and the untrusted values read back.
+#include "consolesettings.h"
 #include "settingsstore.h"
 #include "windowtest.h"
 
@@ -201,6 +202,41 @@ private slots:
         // A surrogate pair is never split.
         const QString emoji = QString(18, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80");
         QCOMPARE(cutText(emoji, 19), QString(18, u'a'));
+    }
+
+    void mainPositionNeedsBothCoordinates()
+    {
+        writeInt(kInitialization, kMainVertPos, 0);
+        writeInt(kInitialization, kMainHorizPos, 200);
+        QVERIFY(!loadStartupSettings(false).hasMainPosition());
+        writeInt(kInitialization, kMainVertPos, 40);
+        QVERIFY(loadStartupSettings(false).hasMainPosition());
+    }
+
+    void startupSettingsReachTheConsoleContext()
+    {
+        windowtest::resetContext();
+        writeInt(kSettings, kSystemType, 3);
+        writeInt(kSettings, kUseStenoSW, 0);
+        writeInt(kSettings, kAutoAnsForTst, 1);
+        writeInt(kSettings, kScreenColorBg, 0x00FFFF);
+        writeInt(kSettings, kScreenFontSizeIdx, 40);   // kept; used as 3 when drawn
+        writeInt(kSettings, kLocale, 1);
+        writeString(kSettings, kIPSVR2, "192.168.1.20");   // reset to the default name
+        StartupSettings s = loadStartupSettings(true);
+        storeStartupSettingsInContext(s);
+        const ConsoleContext& c = conContext();
+        QCOMPARE(c.systemType.load(), 3);
+        QCOMPARE(c.useStenoSoftware.load(), 0);
+        QCOMPARE(c.autoAnswerForTest.load(), 1);
+        QCOMPARE(c.ScreenColorBg.load(), 0x00FFFF);
+        QCOMPARE(c.ScreenFontSizeIdx.load(), 40);
+        QCOMPARE(c.serverIndex.load(), 1);
+        QCOMPARE(std::string(c.serverHost), std::string("127.0.0.1"));
+        // A host text longer than the field is cut, never overflows it.
+        s.serverHost = std::string(60, '9');
+        storeStartupSettingsInContext(s);
+        QCOMPARE(std::string(c.serverHost), std::string(19, '9'));
     }
 
     void indexesStayInsideTheirTables()

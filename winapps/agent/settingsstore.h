@@ -143,6 +143,10 @@ struct StartupSettings {
     int serverIndex = 0;
     std::string serverHost;
     QString ringFileName;   // "RingVol%d.wav"
+
+    // The main window moves to the stored position only when both
+    // coordinates are non-zero.
+    bool hasMainPosition() const { return mainVertPos != 0 && mainHorizPos != 0; }
 };
 
 // Reads the start-up settings. resolve = false skips the host look-up
