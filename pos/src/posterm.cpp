@@ -351,6 +351,7 @@ void posLogPrint(const char* format, ...) {
     uint8_t* data = posSetMsgHeader(POS_PRIM_LOG, logTaskId, 0xFFFF, 0xFFFF, s);
     if (!data) {
         posStdout("POS# FATAL: posLogPrint\n");
+        posStickRecycle(s);
         return;
     }
     memcpy(data, &sender, sizeof sender);

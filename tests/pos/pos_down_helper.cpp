@@ -1,6 +1,7 @@
 // Small program that brings the runtime up and ends it in one of several ways,
 // so that tests can check exit codes and the debug file from outside.
 #include "pos.h"
+#include "posinternal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +62,13 @@ int main(int argc, char** argv) {
         printf("results %d %d %d %d\n", a, b, c, d);
         fflush(stdout);
         return 3;
+    }
+    if (!strcmp(mode, "badfree")) {
+        // A stick whose pool's free queue is broken: assertion failure.
+        Stick* s = posAllocStick(10);
+        g_posPools[2].freeQ.mark = 0;
+        posFreeStick(&s, "caller.cpp", 42);
+        return 74;
     }
     if (!strcmp(mode, "reboot")) {
         posSetShellRunner(recordingShell);

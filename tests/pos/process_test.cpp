@@ -137,6 +137,14 @@ TEST_F(Process, DownFromATaskAfterTheRelease) {
         << r.out;
 }
 
+TEST_F(Process, BrokenFreeQueueIsAnAssertionFailure) {
+    Result r = run("badfree");
+    EXPECT_EQ(r.exitCode, 255);  // exit code -1
+    std::string dbg = debugFile();
+    EXPECT_NE(dbg.find("099:ASSRT "), std::string::npos) << dbg;
+    EXPECT_EQ(dbg.substr(dbg.size() - 3), " 0\n") << dbg;
+}
+
 TEST_F(Process, StandardDescriptorsAreKeptOpen) {
     Result r = run("fds");
     EXPECT_EQ(r.exitCode, 0) << r.out;

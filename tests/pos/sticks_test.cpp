@@ -179,8 +179,11 @@ TEST_F(Sticks, RxOnAThreadThatIsNoTaskFailsAtOnce) {
     EXPECT_EQ(err, POS_ERR_NOT_TASK);
 }
 
+// Kept reachable: a refused free leaves the stick with its owner for good.
+Stick* s_ownedElsewhere;
+
 TEST_F(Sticks, FreeByAnotherTaskIsRefused) {
-    Stick* owned = nullptr;
+    Stick*& owned = s_ownedElsewhere;
     ASSERT_TRUE(runInTask(30, [&](PosTask*) { owned = posAllocStick(10); }));
     ASSERT_NE(owned, nullptr);
     EXPECT_EQ(owned->owner, posGetTask(30));

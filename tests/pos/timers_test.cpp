@@ -371,9 +371,13 @@ TEST(RbTree, InitRefusesMissingParts) {
     EXPECT_EQ(rbTreeInit(16, 0, intCopy, intCmp, nullptr), nullptr);
 }
 
+// Trees are never destroyed (their entries are pooled for good): keep them.
+RbTree* s_trees[2];
+
 TEST(RbTree, StaysOrderedThroughRandomInsertsAndRemovesAndReusesEntries) {
     for (int flags : {0, RB_FLAG_REPLACE}) {
         RbTree* t = rbTreeInit(sizeof(IntEntry), flags, intCopy, intCmp, intInit);
+        s_trees[flags] = t;
         ASSERT_NE(t, nullptr);
         std::mt19937 rng(11);
         std::set<int> model;
