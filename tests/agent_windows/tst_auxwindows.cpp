@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTextEdit>
 #include <QThread>
@@ -192,6 +193,38 @@ private slots:
         screen.ClearScreen();
         screen.Append("z", 1);
         QCOMPARE(screen.plainText(), QStringLiteral(" z"));
+    }
+
+    void appendSurvivesAnyPieces()
+    {
+        UserScreenDisplay screen;
+        QRandomGenerator rng(20261210);
+        // Valid UTF-8 cut at arbitrary points shows exactly the whole text.
+        const QString whole = QString::fromUtf8("caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87 "
+                                                "\xF0\x9F\x98\x80 na\xC3\xAFve text ");
+        const QByteArray bytes = whole.toUtf8().repeated(20);
+        for (int round = 0; round < 20; ++round) {
+            screen.ClearScreen();
+            int pos = 0;
+            while (pos < bytes.size()) {
+                const int n = qMin(int(rng.bounded(1, 9)), int(bytes.size()) - pos);
+                screen.Append(bytes.constData() + pos, n);
+                QVERIFY(screen.pendingBytes().size() <= 3);
+                pos += n;
+            }
+            QCOMPARE(screen.plainText(), QStringLiteral(" ") + whole.repeated(20));
+            QCOMPARE(screen.count(), int(bytes.size()));
+        }
+        // Arbitrary bytes never break it.
+        for (int round = 0; round < 200; ++round) {
+            QByteArray junk(int(rng.bounded(0, 40)), '\0');
+            for (char& ch : junk)
+                ch = char(rng.bounded(256));
+            screen.Append(junk.constData(), int(junk.size()));
+            QVERIFY(screen.pendingBytes().size() <= 3);
+        }
+        screen.Append(nullptr, 5);
+        screen.Append("x", 0);
     }
 
     void appendFromATaskThread()
