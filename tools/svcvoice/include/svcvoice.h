@@ -39,6 +39,12 @@ struct SvcVoiceSdes {
     std::string cname, name, email, phone, loc, tool, note;
 };
 
+// Parsers of what arrives from the network: an RTP packet (false when it is
+// not RTP version 2 or its lengths do not fit) and the source descriptions
+// of a compound RTCP packet.
+bool svcVoiceParseRtp(const uint8_t* data, int length, SvcVoicePacket* out);
+void svcVoiceParseRtcp(const uint8_t* data, int length, std::vector<SvcVoiceSdes>* out);
+
 // Reads an 8 kHz mono 16-bit .wav (or any format libsndfile converts);
 // false with a reason when it is not 8000 Hz mono.
 bool svcVoiceReadWav(const std::string& path, std::vector<int16_t>* samples, std::string* error);

@@ -33,7 +33,9 @@ int bindUdp(const std::string& addr, int port)
     return fd;
 }
 
-bool parseRtp(const uint8_t* p, int n, SvcVoicePacket* out)
+}  // namespace
+
+bool svcVoiceParseRtp(const uint8_t* p, int n, SvcVoicePacket* out)
 {
     if (n < 12 || (p[0] >> 6) != 2) return false;
     const int cc = p[0] & 0x0F;
@@ -55,7 +57,7 @@ bool parseRtp(const uint8_t* p, int n, SvcVoicePacket* out)
 }
 
 // Walks a compound RTCP packet for source description chunks.
-void parseRtcp(const uint8_t* p, int n, std::vector<SvcVoiceSdes>* out)
+void svcVoiceParseRtcp(const uint8_t* p, int n, std::vector<SvcVoiceSdes>* out)
 {
     int pos = 0;
     while (pos + 4 <= n) {
@@ -93,8 +95,6 @@ void parseRtcp(const uint8_t* p, int n, std::vector<SvcVoiceSdes>* out)
         pos += len;
     }
 }
-
-}  // namespace
 
 bool svcVoiceReadWav(const std::string& path, std::vector<int16_t>* samples, std::string* error)
 {
@@ -184,7 +184,7 @@ void SvcVoice::rtpLoop()
         const ssize_t n = recvfrom(rtpFd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &flen);
         if (n <= 0) continue;
         SvcVoicePacket pkt;
-        if (!parseRtp(buf, static_cast<int>(n), &pkt)) continue;
+        if (!svcVoiceParseRtp(buf, static_cast<int>(n), &pkt)) continue;
         pkt.at = std::chrono::steady_clock::now();
         bool begin = false;
         {
@@ -212,7 +212,7 @@ void SvcVoice::rtcpLoop()
         const ssize_t n = recv(rtcpFd_, buf, sizeof buf, 0);
         if (n <= 0) continue;
         std::vector<SvcVoiceSdes> found;
-        parseRtcp(buf, static_cast<int>(n), &found);
+        svcVoiceParseRtcp(buf, static_cast<int>(n), &found);
         if (found.empty()) continue;
         {
             std::lock_guard<std::mutex> g(mu_);
