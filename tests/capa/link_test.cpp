@@ -532,3 +532,38 @@ TEST_F(AgentLink, FailedBuildersReportAsSpecified)
     EXPECT_EQ(capcTxLogin(nullptr, "a", "b", nullptr, 2, 8, 4, 0), -1);
     EXPECT_EQ(capcTxChangePasswd(nullptr, "a", "b"), -1);
 }
+
+TEST_F(AgentLink, ConsoleCommandsAndDisplay)
+{
+    // Before any link the socket shows 0; after a closed link -1.
+    capcDsp();
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("TRANSPORT  : IP() Port(0) FD(0) T-ID(0)\n"); }));
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("\nMY-TASK-ID :  99076\n"); }));
+    int value = -1;
+    ASSERT_TRUE(waitUntil([&] { return posExecCmd("capcLog 2", &value) == 2 && value == 2; }));
+    EXPECT_EQ(g_capcInfo.txTraceLevel.load(), 2);
+    EXPECT_EQ(g_capcInfo.rxTraceLevel.load(), 2);
+    EXPECT_EQ(posExecCmd("capcLog 0", &value), 2);
+    EXPECT_EQ(g_capcInfo.rxTraceLevel.load(), 0);
+    EXPECT_EQ(posExecCmd("capcDiscardTx 6, 1", &value), 2);
+    EXPECT_EQ(g_capcHooks.txDiscardId.load(), 6);
+    EXPECT_EQ(g_capcHooks.txDiscardCount.load(), 1);
+    EXPECT_EQ(posExecCmd("capcDiscardRx 33, 1", &value), 2);
+    EXPECT_EQ(g_capcHooks.rxDiscardId.load(), 33);
+    capcHelp();
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("capcDiscardRx msgId, count\n"); }));
+    connect();
+    sim_->closeClient();
+    ASSERT_TRUE(waitUntil([] { return g_capcInfo.rxActive.load() == 0; }));
+    g_rec.clear();
+    capcSetCaState(4);
+    capcDsp();
+    EXPECT_TRUE(waitUntil([this] {
+        const std::string port = std::to_string(sim_->port());
+        std::lock_guard<std::mutex> g(g_rec.mu);
+        for (auto& l : g_rec.log)
+            if (l.rfind("TRANSPORT  : IP(127.0.0.1) Port(" + port + ") FD(-1) T-ID(", 0) == 0) return true;
+        return false;
+    }));
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("CA-STATE  : 4\n"); }));
+}
