@@ -567,3 +567,24 @@ TEST_F(AgentLink, ConsoleCommandsAndDisplay)
     }));
     EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("CA-STATE  : 4\n"); }));
 }
+
+TEST_F(AgentLink, DiscardCountNeverPassesZeroUnderConcurrentSenders)
+{
+    SvcSimConfig cfg;
+    cfg.answerData = false;
+    connect(cfg);
+    g_rec.clear();
+    capcDiscardTx(CAPX_DATA, 100);
+    std::atomic<int> failed{0};
+    std::vector<std::thread> ts;
+    for (int t = 0; t < 3; ++t)
+        ts.emplace_back([&failed] {
+            for (int i = 0; i < 200; ++i)
+                if (capcTxData(1, "d") != 0) ++failed;
+        });
+    for (auto& t : ts) t.join();
+    EXPECT_EQ(failed.load(), 100);
+    EXPECT_EQ(g_capcHooks.txDiscardCount.load(), 0);
+    ASSERT_TRUE(sim_->waitForCount(CAPX_DATA, 500, 10000));
+    EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 100);
+}

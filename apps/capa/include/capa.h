@@ -98,6 +98,11 @@ struct CapcTestHooks {
 extern CapcInfo g_capcInfo;
 extern CapcTestHooks g_capcHooks;
 
+// Takes one from a discard count that is not 0; returns the count left, or
+// INT32_MIN when the count was 0 (nothing to discard). Safe against
+// concurrent callers: a count never passes 0.
+int32_t capcTakeDiscard(std::atomic<int32_t>& count);
+
 // ---- agent task (capctask) --------------------------------------------------
 // Entry of the task "CAPA" (give it to posCreateTask).
 void capcTask(PosTask* task);

@@ -1,6 +1,7 @@
 // Receive path: decodes each frame from the server link on the agent task's
 // thread, answers KEEP_ALIVE itself and hands every other message to the
 // console through the mailbox.
+#include <climits>
 #include <cstring>
 
 #include "capa.h"
@@ -20,9 +21,11 @@ void capcRxMsg(const uint8_t* frame, int length)
 
     CapcTestHooks& h = g_capcHooks;
     if (id == h.rxDiscardId && h.rxDiscardCount != 0) {
-        const int left = h.rxDiscardCount.fetch_sub(1) - 1;
-        posLogPrint("Discard Rx: Msg:%d(%02X) Left:%d\n", id, id, left);
-        return;
+        const int32_t left = capcTakeDiscard(h.rxDiscardCount);
+        if (left != INT32_MIN) {
+            posLogPrint("Discard Rx: Msg:%d(%02X) Left:%d\n", id, id, static_cast<int>(left));
+            return;
+        }
     }
 
     if (id == CAPX_KEEP_ALIVE) {

@@ -3,6 +3,7 @@
 // (listener on 127.0.0.1, accept thread, one receive thread per connection).
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -419,9 +420,11 @@ int capcSocketSend(CapcLink* link, uint8_t* frame, int frameLen)
     if (link->serverSocket == 0) return -1;   // never opened
     CapcTestHooks& h = g_capcHooks;
     if (frameLen > 2 && h.txDiscardCount != 0 && frame[2] == h.txDiscardId) {
-        const int left = h.txDiscardCount.fetch_sub(1) - 1;
-        posLogPrint("Discard Msg(%d) Left(%d)\n", frame[2], left);
-        return -1;
+        const int32_t left = capcTakeDiscard(h.txDiscardCount);
+        if (left != INT32_MIN) {
+            posLogPrint("Discard Msg(%d) Left(%d)\n", frame[2], static_cast<int>(left));
+            return -1;
+        }
     }
     std::lock_guard<std::mutex> g(link->txLock);
     capxLinkKeyTx(frame, frameLen, link->linkKey);

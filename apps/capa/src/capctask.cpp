@@ -1,5 +1,6 @@
 // The agent task "CAPA": start-up, main loop over the link indications and
 // data, CA state, console commands and test hooks.
+#include <climits>
 #include <cstring>
 
 #include "capa.h"
@@ -29,6 +30,15 @@ void registerCommands()
 }
 
 }  // namespace
+
+int32_t capcTakeDiscard(std::atomic<int32_t>& count)
+{
+    int32_t c = count.load();
+    while (c != 0) {
+        if (count.compare_exchange_weak(c, c - 1)) return c - 1;
+    }
+    return INT32_MIN;
+}
 
 void capcSetStenoPort(int port) { g_stenoPortWanted = port; }
 
