@@ -116,7 +116,9 @@ protected:
     {
         return waitUntil([&] { return sap().state.load() == RTP_S_INIT; }, timeoutMs);
     }
-    LogLines log;
+    // Lives as long as the process: the log task may still be delivering a
+    // line when a test ends.
+    LogLines& log = *new LogLines;
 };
 
 // Distinct 20 ms frames: a slow ramp with a frame-specific offset.

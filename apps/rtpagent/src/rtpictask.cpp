@@ -57,8 +57,7 @@ void startUp()
     a.localIpAddr = inet_addr(a.localIpText);
 
     rtpOrtpSetLogSink(ortpLogSink);
-    rtpOrtpInit();
-    rtpOrtpSetLogMask(0x1F);
+    rtpOrtpInit();          // the log mask starts with all five levels
 
     for (int i = 0; i < a.maxEntityNum.load(); ++i) {
         RtpSap* sap = &a.sap[i];

@@ -52,9 +52,11 @@ int rtpOrtpInit()
 {
     std::call_once(g_once, [] {
         ortp_init();
-        ortp_scheduler_init();
+        // Log settings before the scheduler thread exists: the library keeps
+        // them without a lock of its own.
         ortp_set_log_handler(logHandler);
         rtpOrtpSetLogMask(0x1F);
+        ortp_scheduler_init();
         g_profile = rtp_profile_clone_full(&av_profile);
         rtp_profile_set_payload(g_profile, 101, &payload_type_telephone_event);
     });

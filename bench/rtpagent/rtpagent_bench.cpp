@@ -1,0 +1,279 @@
+// Voice path figures, measured on real calls through oRTP, bcg729, PortAudio
+// and the test audio devices:
+//   FullDuplexCall/PCMU, /G729  CPU time of this process (the client) per
+//       second of a call with microphone and playback; the far end runs as a
+//       separate svcvoice process so that its work is not counted.
+//   EchoTurnaround   no microphone: a payload in -> the same payload out
+//       (p50 and p99 in ms), measured at the far end.
+//   SendPacing       standard deviation of the interval between the
+//       client's packets as the far end receives them (ms).
+#include <benchmark/benchmark.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audiofixture.h"
+#include "concontext.h"
+#include "pos.h"
+#include "posinternal.h"
+#include "rtpagent.h"
+#include "svcvoice.h"
+#include "winsnd.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool waitUntil(const std::function<bool()>& pred, int ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+int g_window;
+TestAudioDevices* g_audio = nullptr;
+
+// One runtime, RTP task and audio layer for the whole program.
+bool setUpOnce(bool withMicrophone)
+{
+    static bool done = false;
+    static bool ok = false;
+    if (done) return ok;
+    done = true;
+    if (!withMicrophone) setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
+    g_audio = new TestAudioDevices;
+    std::vector<int16_t> mic(60 * 8000);
+    for (size_t i = 0; i < mic.size(); ++i) mic[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440 * i / 8000.0));
+    std::string why;
+    if (!g_audio->start(mic, &why)) {
+        std::fprintf(stderr, "audio devices: %s\n", why.c_str());
+        return false;
+    }
+    char tmpl[] = "/tmp/rtpbenchXXXXXX";
+    const char* d = mkdtemp(tmpl);
+    setenv("POS_DEBUG_DIR", d ? d : "/tmp", 1);
+    if (posInit(99) != 0) return false;
+    waitUntil([] { return g_posLogTaskId.load() != 0; }, 5000);
+    posGatesOpenAll();
+    conContextReset();
+    conPublish(&g_window, 1);
+    int err = 0;
+    if (rtpCreateTask(&err) == 0 || !waitUntil([] { return rtpTaskReady(); }, 5000)) return false;
+    ok = winsnd_init() == 0;
+    return ok;
+}
+
+bool endCall()
+{
+    rtpSapStop();
+    winsnd_stop();
+    return waitUntil([] { return g_rtpAgent.sap[0].state.load() == RTP_S_INIT; }, 5000);
+}
+
+std::vector<int16_t> speechLike(int seconds)
+{
+    std::vector<int16_t> v(static_cast<size_t>(seconds) * 8000);
+    for (size_t i = 0; i < v.size(); ++i) {
+        const double t = i / 8000.0;
+        v[i] = static_cast<int16_t>(5000 * std::sin(2 * M_PI * 300 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 3 * t)) +
+                                    2000 * std::sin(2 * M_PI * 1100 * t));
+    }
+    return v;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5));
+    return v[i];
+}
+
+void fullDuplexCall(benchmark::State& state, int pt)
+{
+    if (!setUpOnce(true)) {
+        state.SkipWithError("set-up failed");
+        return;
+    }
+    const int seconds = 8;
+    const std::string wav = g_audio->dir() + "/far.wav";
+    svcVoiceWriteWav(wav, speechLike(seconds + 4));
+    const int farPort = 30000 + 2 * (getpid() % 5000);
+    const std::string portText = std::to_string(farPort), ptText = std::to_string(pt);
+    const std::string secText = std::to_string(seconds + 6);
+    const char* argv[] = {SVCVOICE_PROGRAM, "--wav", wav.c_str(), "--pt", ptText.c_str(), "--port",
+                          portText.c_str(), "--seconds", secText.c_str(), nullptr};
+    for (auto _ : state) {
+        pid_t child = -1;
+        if (posix_spawn(&child, SVCVOICE_PROGRAM, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+            state.SkipWithError("cannot start svcvoice");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        conContext().payloadType = static_cast<uint16_t>(pt);
+        conContext().RxCnt = 0;
+        if (rtpSapAlloc(1, static_cast<uint16_t>(pt), 3, "127.0.0.1", static_cast<uint16_t>(farPort)) != 0 ||
+            winsnd_start() != 0) {
+            state.SkipWithError("call set-up failed");
+            kill(child, SIGTERM);
+            waitpid(child, nullptr, 0);
+            return;
+        }
+        // Measure a steady stretch of the call: both directions running.
+        waitUntil([] { return conContext().RxCnt.load() >= 25; }, 5000);
+        const double cpu0 = processCpuSeconds();
+        const auto t0 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds - 2));
+        const double cpu = processCpuSeconds() - cpu0;
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(wall);
+        state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
+        state.counters["rx_frames"] = conContext().RxCnt.load();
+        endCall();
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
+    }
+}
+
+void BM_FullDuplexCall_PCMU(benchmark::State& state) { fullDuplexCall(state, 0); }
+void BM_FullDuplexCall_G729(benchmark::State& state) { fullDuplexCall(state, 18); }
+
+// Runs a call against an in-process far end; returns its recording.
+bool runCall(int pt, int frames, SvcVoice** out)
+{
+    SvcVoiceConfig cfg;
+    cfg.payloadType = pt;
+    cfg.audio = speechLike(frames / 50 + 1);
+    cfg.audio.resize(static_cast<size_t>(frames) * 160);
+    auto* far = new SvcVoice(cfg);
+    const int port = far->start();
+    conContext().payloadType = static_cast<uint16_t>(pt);
+    if (port < 0 || rtpSapAlloc(1, static_cast<uint16_t>(pt), 3, "127.0.0.1", static_cast<uint16_t>(port)) != 0 ||
+        winsnd_start() != 0) {
+        delete far;
+        return false;
+    }
+    waitUntil([&] { return far->streamingDone(); }, frames * 20 + 5000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    endCall();
+    far->stop();
+    *out = far;
+    return true;
+}
+
+void BM_EchoTurnaround(benchmark::State& state)
+{
+    if (!setUpOnce(false)) {
+        state.SkipWithError("set-up failed");
+        return;
+    }
+    if (winsnd_has_input()) {
+        state.SkipWithError("a microphone is present: run the echo figures in a process of their own");
+        return;
+    }
+    for (auto _ : state) {
+        SvcVoice* far = nullptr;
+        const auto t0 = Clock::now();
+        if (!runCall(0, 500, &far)) {
+            state.SkipWithError("call failed");
+            return;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+        // Match each sent payload with its echo (payloads are unique).
+        const auto sent = far->sentTimes();
+        std::map<std::vector<uint8_t>, Clock::time_point> arrival;
+        for (const auto& p : far->packets()) arrival.emplace(p.payload, p.at);
+        const auto audio = speechLike(11);
+        std::vector<double> ms;
+        for (size_t i = 0; i < sent.size(); ++i) {
+            uint8_t payload[160];
+            for (int k = 0; k < 160; ++k) payload[k] = g711MulawEncode(audio[i * 160 + static_cast<size_t>(k)]);
+            auto it = arrival.find(std::vector<uint8_t>(payload, payload + 160));
+            if (it != arrival.end()) ms.push_back(std::chrono::duration<double, std::milli>(it->second - sent[i]).count());
+        }
+        state.counters["echoed"] = static_cast<double>(ms.size());
+        state.counters["p50_ms"] = percentile(ms, 0.50);
+        state.counters["p99_ms"] = percentile(ms, 0.99);
+        delete far;
+    }
+}
+
+void BM_SendPacing(benchmark::State& state)
+{
+    if (!setUpOnce(false)) {
+        state.SkipWithError("set-up failed");
+        return;
+    }
+    for (auto _ : state) {
+        SvcVoice* far = nullptr;
+        const auto t0 = Clock::now();
+        if (!runCall(0, 500, &far)) {
+            state.SkipWithError("call failed");
+            return;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+        const auto pkts = far->packets();
+        std::vector<double> gaps;
+        for (size_t i = 6; i + 1 < pkts.size(); ++i)
+            gaps.push_back(std::chrono::duration<double, std::milli>(pkts[i + 1].at - pkts[i].at).count());
+        double mean = 0, var = 0;
+        for (double g : gaps) mean += g;
+        mean /= gaps.empty() ? 1 : gaps.size();
+        for (double g : gaps) var += (g - mean) * (g - mean);
+        var /= gaps.empty() ? 1 : gaps.size();
+        // Without the designed 60 ms pause once per second of sent audio.
+        std::vector<double> plain;
+        for (double g : gaps)
+            if (g < 50) plain.push_back(g);
+        double pm = 0, pv = 0;
+        for (double g : plain) pm += g;
+        pm /= plain.empty() ? 1 : plain.size();
+        for (double g : plain) pv += (g - pm) * (g - pm);
+        pv /= plain.empty() ? 1 : plain.size();
+        state.counters["packets"] = static_cast<double>(pkts.size());
+        state.counters["with_microphone"] = winsnd_has_input() ? 1 : 0;
+        state.counters["mean_interval_ms"] = mean;
+        state.counters["stddev_ms"] = std::sqrt(var);
+        state.counters["stddev_ms_without_pause"] = std::sqrt(pv);
+        delete far;
+    }
+}
+
+}  // namespace
+
+// The full-duplex figures need the microphone; echo and pacing run without
+// it (every received payload is echoed). One process serves one group:
+//   rtpagent_bench --benchmark_filter=FullDuplex
+//   rtpagent_bench --benchmark_filter='Echo|Pacing'
+BENCHMARK(BM_FullDuplexCall_PCMU)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_FullDuplexCall_G729)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_EchoTurnaround)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_SendPacing)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+BENCHMARK_MAIN();
