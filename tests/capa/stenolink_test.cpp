@@ -3,6 +3,7 @@
 // one without cross-reading.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <poll.h>
 
 #include "capatest.h"
@@ -92,4 +93,16 @@ TEST(StenoListener, BoundToLoopbackOnly)
     socklen_t len = sizeof sa;
     ASSERT_EQ(getsockname(g_capcInfo.stenoListenSocket.load(), reinterpret_cast<sockaddr*>(&sa), &len), 0);
     EXPECT_EQ(ntohl(sa.sin_addr.s_addr), INADDR_LOOPBACK);
+}
+
+TEST_F(AgentLink, StenosimCaseViewOutputArrivesAsPlainText)
+{
+    conContext().captionerType = 2;
+    const std::string cmd = std::string(STENOSIM_PATH) + " -p " + std::to_string(capcStenoListenPort()) +
+                            " -f caseview -t \"good morning\" -c 64 -d 0 -w 300 2>/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_STENO_CLOSE) == 1; }));
+    std::string all;
+    for (auto& c : g_rec.captions()) all += c;
+    EXPECT_EQ(all, "      good morning");  // the 0x1A line code gives six blanks, 0xFA one
 }
