@@ -112,6 +112,7 @@ private slots:
         QCOMPARE(field.currentTextColor(), field.palette().color(QPalette::ButtonText));
         QCOMPARE(field.BlinkTimerId(), 0);
         QCOMPARE(field.textPhase(), 0);
+        QCOMPARE(field.textFormat(), Qt::PlainText);
         field.SetBkColor(qcolors::fromRgb(0xFF0000));
         field.SetTextColor(qcolors::fromRgb(0x010101));
         QCOMPARE(field.currentBkColor(), QColor(255, 0, 0));

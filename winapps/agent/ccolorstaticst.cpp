@@ -24,6 +24,8 @@ CColorStaticST::~CColorStaticST()
 
 void CColorStaticST::init()
 {
+    // Texts can come from the server: never interpret them as markup.
+    setTextFormat(Qt::PlainText);
     const QColor text = palette().color(QPalette::ButtonText);
     const QColor face = palette().color(QPalette::Button);
     textColor_ = textBlink_[0] = textBlink_[1] = text;
