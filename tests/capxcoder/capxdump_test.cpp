@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -111,8 +110,10 @@ TEST_F(CapxDump, DecodesEveryGoldenFrameInOrder)
     std::string input;
     for (const GoldenFrame& g : goldenFrames())
         input += std::string(g.hex) + "\n";
-    // '|' is not hexadecimal: strip the field separators of the table.
-    input = std::regex_replace(input, std::regex("\\|"), " ");
+    // '|' is not hexadecimal: blank out the field separators of the table.
+    for (char& c : input)
+        if (c == '|')
+            c = ' ';
     RunResult r = run("", input);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -157,8 +158,11 @@ TEST_F(CapxDump, LevelOneAndAFileArgument)
                       "/err";
     int rc = std::system(cmd.c_str());
     EXPECT_EQ(WEXITSTATUS(rc), 0);
-    std::string out = std::regex_replace(slurp(dir_ + "/out"), std::regex(R"(^ \[[0-9/: ]+\] )"), "");
-    EXPECT_EQ(out, "    1 Rx              CONTROL( 5)\n");
+    std::string out = slurp(dir_ + "/out");
+    const std::string summary = "    1 Rx              CONTROL( 5)\n";
+    ASSERT_EQ(out.size(), 23u + summary.size()) << out;   // " [yyyy/mm/dd hh:mm:ss] " + summary
+    EXPECT_EQ(out.substr(0, 2), " [");
+    EXPECT_EQ(out.substr(23), summary);
 }
 
 TEST_F(CapxDump, BadInputGetsOneLineEachAndTheRestIsStillDecoded)
