@@ -176,7 +176,10 @@ void posStartConsole(const char* nodeName, const char* scriptFile, int scriptDel
     posMsecSleep(200);
     if (release) posGatesOpenAll();
     g_posConsoleUp.store(1);
-    if (nodeName) snprintf(g_posNodeName, sizeof g_posNodeName, "%s", nodeName);
+    // Other threads may read the name (debug file) at any time: write it only
+    // when it really changes.
+    if (nodeName && strncmp(g_posNodeName, nodeName, sizeof g_posNodeName - 1) != 0)
+        snprintf(g_posNodeName, sizeof g_posNodeName, "%s", nodeName);
     if (scriptFile) {
         g_posScriptDelayMs = scriptDelayMs;
         snprintf(g_posScriptFile, sizeof g_posScriptFile, "%s", scriptFile);

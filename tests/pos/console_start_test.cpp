@@ -18,7 +18,7 @@ TEST(StartConsole, ReleasesHeldTasksAndSetsConsoleUp) {
     ASSERT_NE(startTask(76, [&](PosTask*) { ran = true; }), 0);
     ASSERT_NE(startTask(83, nullptr), 0);
     PosTask* capa = posGetTask(76);
-    ASSERT_TRUE(waitUntil([&] { return (capa->stateFlags & POS_TASK_HELD) != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return (ld(capa->stateFlags) & POS_TASK_HELD) != 0; }));
     EXPECT_EQ(g_posConsoleUp.load(), 0);
     EXPECT_FALSE(ran.load());
 
@@ -26,8 +26,8 @@ TEST(StartConsole, ReleasesHeldTasksAndSetsConsoleUp) {
     ASSERT_TRUE(waitTaskDone(76));
     ASSERT_TRUE(waitTaskDone(83));
     EXPECT_TRUE(ran.load());
-    EXPECT_EQ(capa->stateFlags & POS_TASK_HELD, 0u);
-    EXPECT_EQ(posGetTask(83)->stateFlags & POS_TASK_HELD, 0u);
+    EXPECT_EQ(ld(capa->stateFlags) & POS_TASK_HELD, 0u);
+    EXPECT_EQ(ld(posGetTask(83)->stateFlags) & POS_TASK_HELD, 0u);
     EXPECT_TRUE(waitUntil([] { return g_posConsoleUp.load() == 1; }));
     EXPECT_STREQ(g_posNodeName, "QLAG99");
 }
@@ -42,7 +42,7 @@ TEST(StartConsole, WithoutReleaseTheGatesStayClosed) {
     EXPECT_TRUE(waitUntil([] { return g_posConsoleUp.load() == 1; }));
     posMsecSleep(100);
     EXPECT_FALSE(ran.load());
-    EXPECT_NE(posGetTask(76)->stateFlags & POS_TASK_HELD, 0u);
+    EXPECT_NE(ld(posGetTask(76)->stateFlags) & POS_TASK_HELD, 0u);
 }
 
 }  // namespace

@@ -17,6 +17,28 @@
 
 namespace postest {
 
+// Reads a field that runtime threads change without a lock (they use atomic
+// access for these fields too).
+template <typename T>
+T ld(const T& field) {
+    return __atomic_load_n(&field, __ATOMIC_ACQUIRE);
+}
+
+// The task's last-error text, read under its queue lock (where it is written).
+inline std::string lastErrorOf(PosTask* t) {
+    pthread_mutex_lock(&t->queue.lock);
+    std::string s = t->lastError;
+    pthread_mutex_unlock(&t->queue.lock);
+    return s;
+}
+
+inline int queueCountOf(PosTask* t) {
+    pthread_mutex_lock(&t->queue.lock);
+    int n = t->queue.count;
+    pthread_mutex_unlock(&t->queue.lock);
+    return n;
+}
+
 // Waits until pred() holds, polling every millisecond, at most timeoutMs.
 inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -81,7 +103,8 @@ struct TaskBody {
     std::condition_variable cv;
     bool done = false;
 };
-inline TaskBody g_bodies[POS_MAX_USER_TASK + 1];
+// Never destroyed: task threads outlive the test body.
+inline TaskBody* const g_bodies = new TaskBody[POS_MAX_USER_TASK + 1];
 
 inline void testTaskEntry(PosTask* t) {
     posResTask(t, "TEST", "UNIT", 1, 0, 0, __DATE__, __TIME__);

@@ -155,7 +155,7 @@ TEST_F(Sticks, SendAndReceiveCarryTheStickAndRecordTheLongest) {
               0);
     PosTask* t = posGetTask(20);
     ASSERT_NE(t, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return t->regMark == POS_TASK_REGISTERED; }));
+    ASSERT_TRUE(waitUntil([&] { return ld(t->regMark) == POS_TASK_REGISTERED; }));
     Stick* s = posAllocStick(700);
     s->primId = 0x77;
     s->src = 99001;
@@ -236,7 +236,7 @@ TEST_F(Sticks, FullQueueBlocksTheSenderUntilTheReceiverTakesOne) {
                   2),
               0);
     PosTask* t = posGetTask(50);
-    ASSERT_TRUE(waitUntil([&] { return t->regMark == POS_TASK_REGISTERED; }));
+    ASSERT_TRUE(waitUntil([&] { return ld(t->regMark) == POS_TASK_REGISTERED; }));
     for (int i = 0; i < 2; i++) {
         Stick* s = posAllocStick(1);
         s->primId = 100 + i;
@@ -257,7 +257,7 @@ TEST_F(Sticks, FullQueueBlocksTheSenderUntilTheReceiverTakesOne) {
         return w == 1;
     }));
     EXPECT_FALSE(thirdSent.load());
-    EXPECT_STREQ(t->lastError, "POS# ERR: Task(TEST): Exceed Max Queue Count(2) from sender.cpp:77\n");
+    EXPECT_EQ(lastErrorOf(t), "POS# ERR: Task(TEST): Exceed Max Queue Count(2) from sender.cpp:77\n");
     mayReceive = true;
     sender.join();
     EXPECT_TRUE(thirdSent.load());

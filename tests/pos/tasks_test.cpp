@@ -51,8 +51,8 @@ TEST_F(Tasks, CreationRecordsIdsNameAndPriorities) {
         EXPECT_EQ(t->queue.flag, 1);
         EXPECT_EQ(t->processId, static_cast<uint32_t>(getpid()));
         ASSERT_TRUE(waitTaskDone(c.localId));
-        EXPECT_NE(t->threadId, 0u);
-        EXPECT_EQ(t->regMark, POS_TASK_REGISTERED);
+        EXPECT_NE(ld(t->threadId), 0u);
+        EXPECT_EQ(ld(t->regMark), POS_TASK_REGISTERED);
         EXPECT_STREQ(t->version.author, "TEST");
     }
     EXPECT_EQ(g_posTaskCount.load(), countBefore + 4);
@@ -134,7 +134,7 @@ TEST_F(Tasks, RegistrationStoresTheVersionRecordCut) {
     EXPECT_EQ(t->version.major, 2);
     EXPECT_EQ(t->version.minor, 8);
     EXPECT_EQ(t->version.patch, 4);
-    EXPECT_EQ(t->timerReady, 1);  // registration waits for the timer thread
+    EXPECT_EQ(ld(t->timerReady), 1);  // registration waits for the timer thread
     ASSERT_NE(t->binding, nullptr);
     EXPECT_EQ(t->binding->task, t);
     EXPECT_EQ(t->binding->entity, nullptr);
@@ -149,20 +149,20 @@ TEST(Gates, TasksStayHeldUntilReleaseWhileTheLogTaskRuns) {
     LogCapture log;
     PosTask* logTask = posGetTask(POS_LOG_TASK_ID);
     ASSERT_NE(logTask, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return (logTask->stateFlags & POS_TASK_PENDING) != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return (ld(logTask->stateFlags) & POS_TASK_PENDING) != 0; }));
 
     std::atomic<bool> ran{false};
     ASSERT_NE(startTask(76, [&](PosTask*) { ran = true; }), 0);
     PosTask* t = posGetTask(76);
-    ASSERT_TRUE(waitUntil([&] { return (t->stateFlags & POS_TASK_HELD) != 0; }));
-    EXPECT_EQ(t->regMark, POS_TASK_REGISTERED);
+    ASSERT_TRUE(waitUntil([&] { return (ld(t->stateFlags) & POS_TASK_HELD) != 0; }));
+    EXPECT_EQ(ld(t->regMark), POS_TASK_REGISTERED);
     posMsecSleep(50);
     EXPECT_FALSE(ran.load());
     // A stick sent now waits in the queue for the release.
     Stick* s = posAllocStick(1);
     s->primId = 9;
     EXPECT_EQ(posTxMsg(76, &s, POS_HERE), 0);
-    EXPECT_EQ(t->queue.count, 1);
+    EXPECT_EQ(queueCountOf(t), 1);
 
     // The log task serves while everything else is held.
     g_posConsoleUp.store(1);
@@ -172,15 +172,15 @@ TEST(Gates, TasksStayHeldUntilReleaseWhileTheLogTaskRuns) {
     posGatesOpenAll();
     ASSERT_TRUE(waitTaskDone(76));
     EXPECT_TRUE(ran.load());
-    EXPECT_EQ(t->stateFlags & POS_TASK_HELD, 0u);
-    ASSERT_TRUE(waitUntil([&] { return t->queue.count == 0; }));
+    EXPECT_EQ(ld(t->stateFlags) & POS_TASK_HELD, 0u);
+    ASSERT_TRUE(waitUntil([&] { return queueCountOf(t) == 0; }));
 
     // A task registering after the release passes its gate at once and keeps
     // its held flag.
     std::atomic<bool> late{false};
     ASSERT_TRUE(runInTask(77, [&](PosTask*) { late = true; }));
     EXPECT_TRUE(late.load());
-    EXPECT_NE(posGetTask(77)->stateFlags & POS_TASK_HELD, 0u);
+    EXPECT_NE(ld(posGetTask(77)->stateFlags) & POS_TASK_HELD, 0u);
 }
 
 }  // namespace

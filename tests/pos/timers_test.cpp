@@ -50,7 +50,7 @@ TEST_F(Timers, ArgumentRefusals) {
         EXPECT_EQ(posStartTimer(&k, 5, -5, 0, nullptr, 0, "t.cpp", 2), -1);
         EXPECT_EQ(posStartTimer(&k, 0, 10, 0, nullptr, 0, "t.cpp", 3), -1);
         EXPECT_EQ(posStartTimer(&k, 5, 10, 0, data, 50, "t.cpp", 4), -1);
-        EXPECT_EQ(k.mark, 0);
+        EXPECT_EQ(ld(k.mark), 0);
         EXPECT_EQ(queueCount(t), 0);
         ok = true;
     }));
@@ -95,8 +95,8 @@ TEST_F(Timers, ExpiryIsNeverEarlyAndCarriesItsFields) {
             const char data[] = "0123456789012345678901234567890123456789012345678";  // 49
             int64_t start = nowUs();
             ASSERT_EQ(posStartTimer(&k, 0xFE000001u, ms, 0xABCD, data, 49, POS_HERE), 0);
-            EXPECT_EQ(k.mark, POS_TIMER_ARMED);
-            EXPECT_EQ(k.owner, t);
+            EXPECT_EQ(ld(k.mark), POS_TIMER_ARMED);
+            EXPECT_EQ(ld(k.owner), t);
             Stick* s = rxWithin(t, ms + 2000);
             int64_t end = nowUs();
             ASSERT_NE(s, nullptr);
@@ -111,8 +111,8 @@ TEST_F(Timers, ExpiryIsNeverEarlyAndCarriesItsFields) {
             EXPECT_EQ(s->p2, POS_NO_ENTITY);
             EXPECT_EQ(s->dest, 11u);
             EXPECT_EQ(s->src, 11u);
-            EXPECT_EQ(k.mark, 0);  // disarmed by the expiry
-            EXPECT_EQ(k.entry, nullptr);
+            EXPECT_EQ(ld(k.mark), 0);  // disarmed by the expiry
+            EXPECT_EQ(ld(k.entry), nullptr);
             EXPECT_EQ(posFreeStick(&s, POS_HERE), 0);
         }
         // Length 100 without data is accepted and carries no data.
@@ -160,7 +160,7 @@ TEST_F(Timers, StopBeforeExpiryCancelsAndStopAfterQueuingDoesNotWithdraw) {
         PosTimerKey k{};
         ASSERT_EQ(posStartTimer(&k, 100, 40, 0, nullptr, 0, POS_HERE), 0);
         EXPECT_EQ(posStopTimer(&k, POS_HERE), 0);
-        EXPECT_EQ(k.mark, 0);
+        EXPECT_EQ(ld(k.mark), 0);
         EXPECT_EQ(posStopTimer(&k, POS_HERE), 0);  // already disarmed
         EXPECT_EQ(rxWithin(t, 150), nullptr);
 
@@ -185,7 +185,7 @@ TEST_F(Timers, EqualStartsInOneMillisecondGiveOneExpiry) {
             ASSERT_EQ(posStartTimer(&a, 300, 40, 7, nullptr, 0, POS_HERE), 0);
             ASSERT_EQ(posStartTimer(&b, 300, 40, 7, nullptr, 0, POS_HERE), 0);
             int64_t after = nowUs();
-            sameMs = (before + 999) / 1000 == (after + 999) / 1000 && a.entry == b.entry;
+            sameMs = (before + 999) / 1000 == (after + 999) / 1000 && ld(a.entry) == ld(b.entry);
         }
         ASSERT_TRUE(sameMs);
         Stick* s = rxWithin(t, 2000);
@@ -193,7 +193,7 @@ TEST_F(Timers, EqualStartsInOneMillisecondGiveOneExpiry) {
         EXPECT_EQ(s->primId, 300u);
         posFreeStick(&s, POS_HERE);
         EXPECT_EQ(rxWithin(t, 150), nullptr);
-        EXPECT_EQ(b.mark, 0);  // the entry's key was disarmed
+        EXPECT_EQ(ld(b.mark), 0);  // the entry's key was disarmed
 
         // The first key still looks armed; its entry went back to the pool.
         // A new timer of a third key may reuse that entry: stopping or
@@ -201,7 +201,7 @@ TEST_F(Timers, EqualStartsInOneMillisecondGiveOneExpiry) {
         PosTimerKey c{};
         ASSERT_EQ(posStartTimer(&c, 301, 60, 0, nullptr, 0, POS_HERE), 0);
         EXPECT_EQ(posStopTimer(&a, POS_HERE), 0);
-        EXPECT_EQ(c.mark, POS_TIMER_ARMED);
+        EXPECT_EQ(ld(c.mark), POS_TIMER_ARMED);
         s = rxWithin(t, 2000);
         ASSERT_NE(s, nullptr);
         EXPECT_EQ(s->primId, 301u);
@@ -215,11 +215,11 @@ TEST_F(Timers, EqualStartsInOneMillisecondGiveOneExpiry) {
             posStopTimer(&e, POS_HERE);
             ASSERT_EQ(posStartTimer(&d, 302, 40, 0, nullptr, 0, POS_HERE), 0);
             ASSERT_EQ(posStartTimer(&e, 302, 40, 0, nullptr, 0, POS_HERE), 0);
-            if (d.entry == e.entry) break;
+            if (ld(d.entry) == ld(e.entry)) break;
         }
-        ASSERT_EQ(d.entry, e.entry);
+        ASSERT_EQ(ld(d.entry), ld(e.entry));
         EXPECT_EQ(posStopTimer(&d, POS_HERE), 0);
-        EXPECT_EQ(d.mark, 0);
+        EXPECT_EQ(ld(d.mark), 0);
         s = rxWithin(t, 2000);
         ASSERT_NE(s, nullptr);
         EXPECT_EQ(s->primId, 302u);
@@ -328,18 +328,19 @@ TEST_F(Timers, DroppedExpiryReturnsItsStick) {
                       int tinyBefore = poolFree(3);
                       PosTimerKey k{};
                       ASSERT_EQ(posStartTimer(&k, 600, 2, 0, nullptr, 0, POS_HERE), 0);
-                      ASSERT_TRUE(waitUntil([&] { return k.mark == 0; }));
+                      ASSERT_TRUE(waitUntil([&] { return ld(k.mark) == 0; }));
                       ASSERT_TRUE(waitUntil([&] { return poolFree(3) >= tinyBefore; }));
                       EXPECT_EQ(queueCount(t), 1);
-                      EXPECT_NE(strstr(t->lastError, "POS# ERR: Task(TEST): Exceed Max Queue "
-                                                     "Count(1) fromposTimer:"),
-                                nullptr)
-                          << t->lastError;
+                      EXPECT_EQ(lastErrorOf(t).rfind("POS# ERR: Task(TEST): Exceed Max Queue "
+                                                     "Count(1) fromposTimer:",
+                                                     0),
+                                0u)
+                          << lastErrorOf(t);
                       while (!release) posMsecSleep(1);
                   },
                   1),
               0);
-    ASSERT_TRUE(waitUntil([&] { return posGetTask(18)->lastError[0] != 0; }));
+    ASSERT_TRUE(waitUntil([&] { return !lastErrorOf(posGetTask(18)).empty(); }));
     release = true;
     ASSERT_TRUE(waitTaskDone(18));
 }
