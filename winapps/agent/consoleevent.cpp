@@ -12,12 +12,12 @@ ConsoleEvent::ConsoleEvent(int message, uintptr_t wparam, intptr_t lparam)
 
 bool ConsoleEvent::isConsoleEvent(const QEvent* e)
 {
-    return e && int(e->type()) >= consolemsg::kFirst && int(e->type()) <= consolemsg::kLast;
+    return e && int(e->type()) >= CON_MESSAGE_FIRST && int(e->type()) <= CON_MESSAGE_LAST;
 }
 
 void postConsoleEvent(QObject* target, int message, uintptr_t wparam, intptr_t lparam)
 {
-    if (!target || message < consolemsg::kFirst || message > consolemsg::kLast)
+    if (!target || message < CON_MESSAGE_FIRST || message > CON_MESSAGE_LAST)
         return;
     QCoreApplication::postEvent(target, new ConsoleEvent(message, wparam, lparam));
 }
@@ -53,7 +53,7 @@ bool postToConsole(int message, uintptr_t wparam, intptr_t lparam)
     // The lock is held over the post so that the target cannot be destroyed
     // between the check and postEvent.
     std::lock_guard<std::mutex> hold(g_targetLock);
-    if (!g_target || message < consolemsg::kFirst || message > consolemsg::kLast)
+    if (!g_target || message < CON_MESSAGE_FIRST || message > CON_MESSAGE_LAST)
         return false;
     QCoreApplication::postEvent(g_target, new ConsoleEvent(message, wparam, lparam));
     return true;

@@ -12,13 +12,8 @@
 
 class QObject;
 
-// Message numbers carried by ConsoleEvent (distinct from control ids, some of
-// which have the same values).
-namespace consolemsg {
-constexpr int kUser = 1024;       // WM_USER: the blinking field's notify message
-constexpr int kFirst = 1024;
-constexpr int kLast = 1038;
-}  // namespace consolemsg
+// The message numbers (WM_USER .. WM_VOICE_RX) are the console context's
+// ConsoleMessage values; control ids live in the dialogs' own enums.
 
 class ConsoleEvent : public QEvent {
 public:
