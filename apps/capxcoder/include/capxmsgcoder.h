@@ -598,8 +598,9 @@ int capxEncodeMsgEx(const CapxMsg* msg, uint8_t* buf, int bufCap, int traceLevel
 // *lenOut (when not null), clears the record's body, removes the DATA
 // adjustment (on a private copy; frame is not changed), reads the fields in
 // layout order and returns the message id. A field is read only when it lies
-// wholly inside the body; strings and raw runs are cut to the body and to the
-// record field; PERIODIC_REPORT keeps at most 64 groups and
+// wholly inside the body (a fixed-16 field too); the text of a short or long
+// string and the bytes of a raw run are cut to the body and to the record
+// field, while the wire cursor moves by the wire length; PERIODIC_REPORT keeps at most 64 groups and
 // CT_ITEM_LIST_GET_RESULT at most 32 items, storing the clamped count. An id
 // without a layout logs the wrong-id line and returns the id with an empty
 // record. When traceLevel is not 0 the message is traced as received.
