@@ -192,6 +192,9 @@ int posCreateTask(PosTaskEntry entry, const char* name, int localId, int priorit
     posTimerInitTask(t);
 
     t->stackSize = static_cast<uint32_t>(stackSize < 50000 ? 50000 : stackSize);
+    // Recorded before the thread exists so that readers on other threads
+    // never race with the write.
+    t->processId = static_cast<uint32_t>(getpid());
     __atomic_store_n(slot, t, __ATOMIC_RELEASE);
 
     pthread_attr_t attr;
@@ -212,7 +215,6 @@ int posCreateTask(PosTaskEntry entry, const char* name, int localId, int priorit
     }
 
     posMsecSleep(1);
-    t->processId = static_cast<uint32_t>(getpid());
     g_posTaskCount.fetch_add(1);
     return static_cast<int>(t->globalId);
 }
