@@ -85,9 +85,9 @@ static int callWith(PosAnyFn fn, const int* args, std::index_sequence<I...>) {
 template <size_t... K>
 static int callKind(PosAnyFn fn, int kind, const int* args, std::index_sequence<K...>) {
     int result = 0;
-    ((kind == static_cast<int>(K) ? (result = callWith(fn, args, std::make_index_sequence<K>{}), true)
-                                  : false) ||
-     ...);
+    (void)((kind == static_cast<int>(K) ? (result = callWith(fn, args, std::make_index_sequence<K>{}), true)
+                                        : false) ||
+           ...);
     return result;
 }
 
@@ -314,7 +314,7 @@ void posCmdResult(int code, int value) {
 }
 
 // ---- history and symbol listings -------------------------------------------------------------
-static int posHistory() {
+int posCmdHistory() {
     pthread_mutex_lock(&s_histLock);
     Tokens copy[POS_CMD_HISTORY];
     memcpy(copy, s_history, sizeof copy);
@@ -332,7 +332,7 @@ static int posHistory() {
     return 0;
 }
 
-static int posShowSymbol() {
+int posCmdShowSymbol() {
     for (PosCmd* c = cmdFirst(); c; c = cmdNext(c)) posLogPrint("%s(%d) \n", c->name, c->kind);
     return 0;
 }
@@ -412,10 +412,10 @@ void posConRegisterBuiltins() {
     posRegCmd1("posMsecSleep", posMsecSleepCmd);
     posRegCmd1("posDspErr", posDspErr);
     posRegCmd1("posSockLog", posSockLog);
-    posRegCmd0("history", posHistory);
-    posRegCmd0("h", posHistory);
+    posRegCmd0("history", posCmdHistory);
+    posRegCmd0("h", posCmdHistory);
     posRegCmd1("posLogLevel", posLogLevel);
-    posRegCmd0("posShowSymbol", posShowSymbol);
+    posRegCmd0("posShowSymbol", posCmdShowSymbol);
     posRegCmd0("ps", posPs);
     posRegCmd0("posTimeStamp", posTimeStampCmd);
     posRegCmd1("posReboot", posReboot);

@@ -42,6 +42,9 @@ bool posConLineAdd(PosConLine* l, char byte);
 void posConRegisterBuiltins();
 // Empties the 50-entry history (console start).
 void posHistoryClear();
+// The "history"/"h" and "posShowSymbol" commands.
+int posCmdHistory();
+int posCmdShowSymbol();
 // Prompt "<node name>> " used by posCmdResult and the console server.
 void posConSetPrompt(const char* nodeName);
 const char* posConPrompt();
