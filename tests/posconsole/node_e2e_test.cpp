@@ -1,5 +1,7 @@
 // The remote console end to end: a real posnode process, real TCP clients
 // (and the poscon tool), exact output. Every test here holds console port 7599.
+#include "pos.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -423,4 +425,70 @@ TEST_F(ConsoleNode, PosconBatchDrivesTheNode) {
     EXPECT_EQ(1, node->waitExit(5000));
     unlink(in);
     unlink(outPath.c_str());
+}
+
+// A node started with a script: the script task "POS-SCR" waits its delay
+// (at least 3000 ms), runs the file's lines like console lines, and here the
+// last one ends the node.
+TEST(ConsoleScriptTask, RunsTheStartScriptAfterItsDelay) {
+    char dir[] = "/tmp/posconscrXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    std::string script = std::string(dir) + "/start.scr";
+    {
+        std::ofstream f(script);
+        f << "posLogLevel 3\nps\nbye 520\n";
+    }
+    std::string outPath = std::string(dir) + "/out.txt";
+    auto t0 = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("POS_DEBUG_DIR", dir, 1);
+        unsetenv("POS_CONSOLE_BIND");
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        posInit(99);
+        posLogOn(1);
+        posStartConsole("QLAG99", script.c_str(), 100, 1);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    pid_t r = 0;
+    while ((r = waitpid(pid, &status, WNOHANG)) == 0 && msSince(t0) < 20000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (r == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the script did not end the node\n" << readFile(outPath);
+    }
+    int elapsed = msSince(t0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(1, WEXITSTATUS(status));
+    EXPECT_GE(elapsed, 3000);   // the 100 ms delay is raised to 3000 ms
+    std::string out = readFile(outPath);
+    size_t start = out.find("POS# Script Job START(" + script + ")\n");
+    ASSERT_NE(std::string::npos, start) << out;
+    EXPECT_NE(std::string::npos, out.find(value(3), start)) << out;
+    EXPECT_NE(std::string::npos, out.find("\n ## NODE-ID(99) TotalNum(2) ##\n", start)) << out;
+    EXPECT_NE(std::string::npos, out.find("\n      POS-SCR  99916 ", start)) << out;
+    EXPECT_NE(std::string::npos, readFile(std::string(dir) + "/posDebug-QLAG99.txt").find("POS down(Code:520)\n"));
+}
+
+// The console port is taken: the node logs the failure and ends with 520.
+TEST(ConsolePortBusy, NodeEndsWhenItCannotListen) {
+    int blocker = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(7599);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+    ASSERT_EQ(0, listen(blocker, 1));
+    NodeProcess node;
+    EXPECT_EQ(1, node.waitExit(10000)) << node.out();
+    EXPECT_NE(std::string::npos, node.out().find("POS# FATAL: CONSOLE Server(Port:7599)\n")) << node.out();
+    std::string dbg = node.debugFile();
+    EXPECT_NE(std::string::npos, dbg.find("posConSocketOpen: bind:98\n")) << dbg;
+    EXPECT_NE(std::string::npos, dbg.find("POS# FATAL: CONSOLE Server(Port:7599)\n")) << dbg;
+    EXPECT_NE(std::string::npos, dbg.find("POS down(Code:520)\n")) << dbg;
+    close(blocker);
 }
