@@ -121,6 +121,10 @@ struct PosTimerEntry {
     uint8_t dataLen;
     PosTimerKey* key;        // key that owns the entry, or nullptr
     uint8_t data[52];
+    // Instant the expiry may be sent, in microseconds since 1970: the latest
+    // start + delay of the starts sharing the entry, so that no expiry comes
+    // earlier than asked even though deadlines have millisecond resolution.
+    uint64_t fireUs;
 };
 // Creates the task's timer lock and condition (called by posCreateTask before
 // the task's thread exists, so stop and start never see them uninitialised).

@@ -118,9 +118,10 @@ void* timerThreadMain(void* arg) {
         while (!task->timerEarliest) pthread_cond_wait(&task->timerCond, &task->timerLock);
         PosTimerEntry* e = task->timerEarliest;
         uint64_t deadline = e->sec * 1000000u + e->usec;
-        // The deadline itself decides, not the wait's result: an entry that
-        // went back to the pool and came back as the earliest under the same
-        // address must not fire at the old deadline.
+        if (e->fireUs > deadline) deadline = e->fireUs;
+        // The clock decides, not the wait's result: an entry that went back
+        // to the pool and came back as the earliest under the same address
+        // must not fire at the old deadline.
         if (nowMicros() >= deadline) {
             if (e->key) keyDisarm(e->key);
             timerExpire(task, e);
@@ -128,8 +129,8 @@ void* timerThreadMain(void* arg) {
             task->timerEarliest = treeMin(task);
         } else {
             struct timespec ts;
-            ts.tv_sec = static_cast<time_t>(e->sec);
-            ts.tv_nsec = static_cast<long>(e->usec * 1000u);
+            ts.tv_sec = static_cast<time_t>(deadline / 1000000u);
+            ts.tv_nsec = static_cast<long>(deadline % 1000000u) * 1000L;
             pthread_cond_timedwait(&task->timerCond, &task->timerLock, &ts);
         }
         pthread_mutex_unlock(&task->timerLock);
@@ -217,15 +218,17 @@ int posStartTimer(PosTimerKey* key, uint32_t prim, int ms, uint32_t param, const
         posDebugLog(POS_DEBUG_FATAL, __FILE__, __LINE__, "Error clock_gettime");
         posExit(1);
     }
-    // Deadlines have millisecond resolution. The current time is rounded up to
-    // the next whole millisecond so that an expiry never comes early.
-    uint64_t nowUsec = static_cast<uint64_t>((now.tv_nsec + 999999) / 1000000) * 1000u;
+    // Deadlines have millisecond resolution (the clock's milliseconds); the
+    // expiry itself waits for the exact start + delay.
+    uint64_t nowUsec = static_cast<uint64_t>(now.tv_nsec / 1000000) * 1000u;
     tmpl.sec = static_cast<uint64_t>(now.tv_sec) + static_cast<uint64_t>(ms / 1000);
     tmpl.usec = static_cast<uint64_t>(ms % 1000) * 1000u + nowUsec;
     if (tmpl.usec >= 1000000u) {
         tmpl.sec += tmpl.usec / 1000000u;
         tmpl.usec %= 1000000u;
     }
+    tmpl.fireUs = static_cast<uint64_t>(now.tv_sec) * 1000000u +
+                  static_cast<uint64_t>(now.tv_nsec) / 1000u + static_cast<uint64_t>(ms) * 1000u;
 
     bool wake = false;
     pthread_mutex_lock(&task->timerLock);
@@ -249,6 +252,8 @@ int posStartTimer(PosTimerKey* key, uint32_t prim, int ms, uint32_t param, const
         pthread_mutex_unlock(&task->timerLock);
         return -1;
     }
+    // A start sharing an existing entry must not make it fire early.
+    if (e->fireUs < tmpl.fireUs) e->fireUs = tmpl.fireUs;
     if (key) {
         e->key = key;
         keyArm(key, e, task);
