@@ -230,16 +230,16 @@ TEST_F(Timers, EqualStartsInOneMillisecondGiveOneExpiry) {
 TEST_F(Timers, DeadlineCarriesIntoTheNextSecond) {
     ASSERT_TRUE(runInTask(15, [&](PosTask* t) {
         bool checked = false;
-        for (int attempt = 0; attempt < 5 && !checked; attempt++) {
+        for (int attempt = 0; attempt < 8 && !checked; attempt++) {
             PosTimerKey k{};
             struct timespec ts, after;
-            // Start in the last millisecond of a second.
-            ASSERT_TRUE(waitUntil(
-                [&] {
-                    clock_gettime(CLOCK_REALTIME, &ts);
-                    return ts.tv_nsec >= 999000000 && ts.tv_nsec < 999500000;
-                },
-                5000));
+            // Start in the last millisecond of a second: sleep until 999 ms
+            // into the next second, then check where we really are.
+            clock_gettime(CLOCK_REALTIME, &ts);
+            struct timespec target = {ts.tv_sec + 1, 999000000};
+            clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &target, nullptr);
+            clock_gettime(CLOCK_REALTIME, &ts);
+            if (ts.tv_nsec < 999000000) continue;  // woke too late, in the next second
             int64_t start = static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
             ASSERT_EQ(posStartTimer(&k, 400, 201, 0, nullptr, 0, POS_HERE), 0);
             clock_gettime(CLOCK_REALTIME, &after);
