@@ -292,21 +292,29 @@ void posConSetPrompt(const char* nodeName) {
     pthread_mutex_unlock(&s_promptLock);
 }
 
-const char* posConPrompt() { return s_prompt; }
+const char* posConPrompt() {
+    // Set once when the console starts, before it serves any client.
+    return s_prompt;
+}
 
 void posCmdResult(int code, int value) {
+    // Scripts may finish lines while the console is still starting.
+    char prompt[sizeof s_prompt];
+    pthread_mutex_lock(&s_promptLock);
+    memcpy(prompt, s_prompt, sizeof prompt);
+    pthread_mutex_unlock(&s_promptLock);
     switch (code) {
     case 0:
         pthread_mutex_lock(&s_histLock);
         s_histWrite = s_histLast;
         pthread_mutex_unlock(&s_histLock);
-        posLogPrint("%s", s_prompt);
+        posLogPrint("%s", prompt);
         break;
     case 1:
-        posLogPrint("%s", s_prompt);
+        posLogPrint("%s", prompt);
         break;
     case 2:
-        posLogPrint("\r\nvalue = %d\r\n%s", value, s_prompt);
+        posLogPrint("\r\nvalue = %d\r\n%s", value, prompt);
         break;
     default:
         break;
