@@ -95,8 +95,10 @@ TEST_F(Timers, ExpiryIsNeverEarlyAndCarriesItsFields) {
             const char data[] = "0123456789012345678901234567890123456789012345678";  // 49
             int64_t start = nowUs();
             ASSERT_EQ(posStartTimer(&k, 0xFE000001u, ms, 0xABCD, data, 49, POS_HERE), 0);
-            EXPECT_EQ(ld(k.mark), POS_TIMER_ARMED);
-            EXPECT_EQ(ld(k.owner), t);
+            if (ms >= 50) {  // a short one may already have expired here
+                EXPECT_EQ(ld(k.mark), POS_TIMER_ARMED);
+                EXPECT_EQ(ld(k.owner), t);
+            }
             Stick* s = rxWithin(t, ms + 2000);
             int64_t end = nowUs();
             ASSERT_NE(s, nullptr);
