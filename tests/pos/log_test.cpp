@@ -280,3 +280,31 @@ TEST_F(Log, DebugFileLinesAndLevels) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Log, LogTaskIgnoresOtherPrimsAndFreesThem) {
+    LogCapture log;
+    Stick* s = posAllocStick(20);
+    s->primId = 5;
+    strcpy(reinterpret_cast<char*>(s->data + 4), "not a line");
+    ASSERT_EQ(posTxMsg(POS_LOG_TASK_ID, &s, POS_HERE), 0);
+    posLogPrint("marker\n");
+    ASSERT_TRUE(log.waitFor("marker\n"));
+    EXPECT_EQ(log.lines().size(), 1u);
+    // Every small stick is back in its pool.
+    EXPECT_TRUE(waitUntil([&] { return poolFree(2) == g_posPools[2].created; }));
+}
+
+TEST(Sleep, NegativeSleepsZero) {
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(posMsecSleep(-1000), 0);
+    EXPECT_EQ(posMsecSleep(0), 0);
+    auto spent = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(spent, std::chrono::milliseconds(500));
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(posMsecSleep(20), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(20));
+}
+
+}  // namespace
