@@ -77,8 +77,9 @@ protected:
         ASSERT_NE(nullptr, task);
     }
     TestTask* task = nullptr;
-    PosEntity entity{};
-    EntityCtx ctx;
+    // Entities live as long as the process: their records outlive the test.
+    PosEntity& entity = *new PosEntity{};
+    EntityCtx& ctx = *new EntityCtx;
 };
 
 }  // namespace
