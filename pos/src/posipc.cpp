@@ -32,6 +32,13 @@ PosPool* poolForTag(uint16_t tag) {
     return nullptr;
 }
 
+// The stick's pool when its tag names one of the four classes.
+PosPool* poolOf(const Stick* s) {
+    PosPool* p = s->pool;
+    if (p >= g_posPools && p < g_posPools + POS_POOL_COUNT && p->tag == s->tag) return p;
+    return poolForTag(s->tag);
+}
+
 bool ownerIsTask(const PosTask* t) { return t && t != POS_OWNER_NONE; }
 
 }  // namespace
@@ -145,10 +152,13 @@ void posTaskQueueAppend(PosTask* dest, Stick* stick, const char* file, int line)
     q.tail = stick;
     q.count++;
     if (q.count > q.peak) q.peak = q.count;
-    if (q.receiversWaiting > 0) pthread_cond_broadcast(&q.notEmpty);
+    bool wake = q.receiversWaiting > 0;
     stick->owner = dest;
     stick->state = POS_STICK_QUEUED;
     pthread_mutex_unlock(&q.lock);
+    // Woken after the unlock so that the receiver does not wake into a held
+    // lock; it re-checks the queue under the lock, so no wake-up is lost.
+    if (wake) pthread_cond_broadcast(&q.notEmpty);
 }
 
 int posTxMsg(int localId, Stick** stickInOut, const char* file, int line) {
@@ -197,13 +207,15 @@ uint32_t posRxMsg(Stick** stickOut, uint32_t* sourceOut, int* errOut) {
 
     PosTaskQueue& q = t->queue;
     pthread_mutex_lock(&q.lock);
+    bool waited = false;
     while (q.count == 0 || !q.head) {
         q.receiversWaiting++;
-        __atomic_fetch_or(&t->stateFlags, POS_TASK_PENDING, __ATOMIC_RELAXED);
+        if (!waited) __atomic_fetch_or(&t->stateFlags, POS_TASK_PENDING, __ATOMIC_RELAXED);
+        waited = true;
         pthread_cond_wait(&q.notEmpty, &q.lock);
         q.receiversWaiting--;
     }
-    __atomic_fetch_and(&t->stateFlags, ~POS_TASK_PENDING, __ATOMIC_RELAXED);
+    if (waited) __atomic_fetch_and(&t->stateFlags, ~POS_TASK_PENDING, __ATOMIC_RELAXED);
     Stick* s = q.head;
     q.head = s->qnext;
     s->qnext = nullptr;
@@ -250,7 +262,7 @@ int posFreeStick(Stick** stickInOut, const char* file, int line) {
             return 3;
         }
     }
-    PosPool* pool = poolForTag(s->tag);
+    PosPool* pool = poolOf(s);
     if (!pool) {
         *stickInOut = nullptr;
         return 4;
