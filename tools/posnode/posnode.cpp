@@ -24,15 +24,18 @@ uint32_t s_pongs;
 
 void sendRound(int toTask, uint32_t prim, uint32_t seq) {
     Stick* s = nullptr;
-    auto* r = reinterpret_cast<Round*>(posAllocMsg(prim, 0, POS_NO_ENTITY, POS_NO_ENTITY,
-                                                  sizeof(Round), &s));
-    if (!r) {
+    // The data area sits 26 bytes into the buffer: copy records in and out
+    // rather than pointing at them in place.
+    uint8_t* data = posAllocMsg(prim, 0, POS_NO_ENTITY, POS_NO_ENTITY, sizeof(Round), &s);
+    if (!data) {
         posLogPrint("DEMO] FATAL @ %s:%d\n", POS_HERE);
         posDown(POS_DOWN_APP);
         return;
     }
-    r->seq = seq;
-    snprintf(r->text, sizeof r->text, "round %u", seq);
+    Round r{};
+    r.seq = seq;
+    snprintf(r.text, sizeof r.text, "round %u", seq);
+    memcpy(data, &r, sizeof r);
     s->src = static_cast<uint32_t>(posGetMyTaskId());
     if (posTxMsg(toTask, &s, POS_HERE) != 0) posFreeStick(&s, POS_HERE);
 }
