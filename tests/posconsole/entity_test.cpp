@@ -67,6 +67,9 @@ int sendToTask(int localId, uint32_t prim, uint32_t p1) {
     return posTxMsg(localId, &s, POS_HERE);
 }
 
+void* g_kept[64];
+int g_keptCount = 0;
+
 int failingStarter(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; }
 
 class ConEntity : public Runtime {
@@ -77,9 +80,15 @@ protected:
         ASSERT_NE(nullptr, task);
     }
     TestTask* task = nullptr;
-    // Entities live as long as the process: their records outlive the test.
-    PosEntity& entity = *new PosEntity{};
-    EntityCtx& ctx = *new EntityCtx;
+    // Entities live as long as the process: their records outlive the test
+    // (kept reachable so that leak checkers see them as owned).
+    template <class T>
+    static T& keep(T* p) {
+        if (g_keptCount < 64) g_kept[g_keptCount++] = p;
+        return *p;
+    }
+    PosEntity& entity = keep(new PosEntity{});
+    EntityCtx& ctx = keep(new EntityCtx);
 };
 
 }  // namespace
