@@ -505,34 +505,45 @@ static char dumpChar(uint8_t b) {
 
 // Appends the rows of at most 432 bytes (27 rows of 16) to out.
 static void dumpRows(char* out, size_t cap, const uint8_t* data, int length) {
+    static const char hex[] = "0123456789ABCDEF";
     size_t pos = strlen(out);
-    if (length < 0) length = 0;
-    if (length > 432) length = 432;
-    auto put = [&](const char* fmt, auto... args) {
-        if (pos < cap) {
-            int n = snprintf(out + pos, cap - pos, fmt, args...);
-            if (n > 0) pos += static_cast<size_t>(n);
-            if (pos >= cap) pos = cap - 1;
+    auto putc = [&](char c) {
+        if (pos + 1 < cap) {
+            out[pos++] = c;
+            out[pos] = '\0';
         }
     };
+    auto putHex = [&](uint8_t b) {
+        putc(' ');
+        putc(hex[b >> 4]);
+        putc(hex[b & 0x0F]);
+    };
+    if (length < 0) length = 0;
+    if (length > 432) length = 432;
     int full = length / 16;
     for (int r = 0; r < full; r++) {
         const uint8_t* p = data + r * 16;
-        for (int i = 0; i < 16; i++) put(" %02X", p[i]);
-        put("  ");
-        for (int i = 0; i < 8; i++) put("%c", dumpChar(p[i]));
-        put(" ");
-        for (int i = 8; i < 16; i++) put("%c", dumpChar(p[i]));
-        put("\n");
+        for (int i = 0; i < 16; i++) putHex(p[i]);
+        putc(' ');
+        putc(' ');
+        for (int i = 0; i < 8; i++) putc(dumpChar(p[i]));
+        putc(' ');
+        for (int i = 8; i < 16; i++) putc(dumpChar(p[i]));
+        putc('\n');
     }
     int rest = length % 16;
     if (rest) {
         const uint8_t* p = data + full * 16;
-        for (int i = 0; i < rest; i++) put(" %02X", p[i]);
-        for (int i = rest; i < 16; i++) put("   ");
-        put("  ");
-        for (int i = 0; i < rest; i++) put("%c", dumpChar(p[i]));
-        put("\n");
+        for (int i = 0; i < rest; i++) putHex(p[i]);
+        for (int i = rest; i < 16; i++) {
+            putc(' ');
+            putc(' ');
+            putc(' ');
+        }
+        putc(' ');
+        putc(' ');
+        for (int i = 0; i < rest; i++) putc(dumpChar(p[i]));
+        putc('\n');
     }
 }
 
