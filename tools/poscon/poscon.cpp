@@ -252,6 +252,11 @@ int runBatch(int fd, const Options& o) {
 #ifdef POSCON_HAVE_READLINE
 int g_fd = -1;
 bool g_quit = false;
+volatile sig_atomic_t g_interrupted = 0;
+
+// Ctrl-C or a termination request: leave through the normal path so that the
+// terminal settings readline changed are restored.
+void onSignal(int) { g_interrupted = 1; }
 std::string g_partial;   // node output after its last line feed, shown as the prompt
 
 void onLine(char* line) {
@@ -294,9 +299,15 @@ void showOutput(const char* data, size_t n) {
 
 int runInteractive(int fd) {
     g_fd = fd;
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
     rl_callback_handler_install("", onLine);
     int rc = 0;
-    while (!g_quit) {
+    while (!g_quit && !g_interrupted) {
         pollfd p[2] = {{STDIN_FILENO, POLLIN, 0}, {fd, POLLIN, 0}};
         if (poll(p, 2, -1) < 0) {
             if (errno == EINTR) continue;
@@ -318,6 +329,7 @@ int runInteractive(int fd) {
         if (p[0].revents) rl_callback_read_char();
     }
     rl_callback_handler_remove();
+    if (g_interrupted) writeOut("\n", 1);
     return rc;
 }
 #else
