@@ -70,6 +70,8 @@ void posStickRecycle(Stick* stick);
 // ---- global error text ("LAST-ERR") ------------------------------------------------
 extern char g_posLastErr[256];
 void posSetLastErr(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Copies the global error text under the lock its writers take.
+void posCopyLastErr(char* out, int size);
 
 // ---- standard output ------------------------------------------------------------
 // Formats to standard output and flushes at once (runtime messages that must

@@ -18,6 +18,13 @@ void posSetLastErr(const char* format, ...) {
     pthread_mutex_unlock(&s_lastErrLock);
 }
 
+void posCopyLastErr(char* out, int size) {
+    if (!out || size <= 0) return;
+    pthread_mutex_lock(&s_lastErrLock);
+    snprintf(out, static_cast<size_t>(size), "%s", g_posLastErr);
+    pthread_mutex_unlock(&s_lastErrLock);
+}
+
 static bool queueValid(const PosQueue* q) {
     return q && __atomic_load_n(&q->mark, __ATOMIC_ACQUIRE) == POS_QUEUE_MARK;
 }
