@@ -146,7 +146,15 @@ void acceptClient(Console& c) {
     do {
         fd = accept4(c.listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return;
+    if (fd < 0) {
+        // For example out of descriptors: the pending connection stays
+        // queued, so pause briefly instead of spinning on it.
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED) {
+            posLogPrint("POS# CON: accept ERR(%d)\n", errno);
+            posMsecSleep(100);
+        }
+        return;
+    }
     int on = 1;
     linger lg{1, 1};
     timeval tv{CLIENT_SEND_TIMEOUT_MS / 1000, (CLIENT_SEND_TIMEOUT_MS % 1000) * 1000};
