@@ -46,6 +46,21 @@ bool readUntil(int fd, std::string& acc, const std::string& want, int ms) {
         ms);
 }
 
+// True when nothing listens on the console port (another node would take
+// our connection).
+bool consolePortFree() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(7599);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
 void sendLine(int fd, const std::string& line) {
     std::string l = line;
     l.push_back('\0');
@@ -53,6 +68,7 @@ void sendLine(int fd, const std::string& line) {
 }
 
 TEST(PosNode, ServesTheConsoleRunsTheDemoAndEndsWithBye) {
+    ASSERT_TRUE(waitUntil(consolePortFree, 60000)) << "port 7599 stays taken";
     std::string dir = makeTempDir();
     std::vector<std::string> env;
     for (char** e = environ; *e; e++)
