@@ -9,6 +9,9 @@
 #include <thread>
 
 #include "svcsim.h"
+#ifdef SVCSIM_WITH_VOICE
+#include "svcvoice.h"
+#endif
 
 namespace {
 
@@ -43,6 +46,12 @@ void usage(FILE* out)
         "                          e.g. \"at 2000 BROADCAST availCallCount1st=1\"\n"
         "                               \"on ASSIGN_REQ +100 ASSIGN_COMPLETE cuPhoneNumber=\\\"5551234\\\"\"\n"
         "      --trace FILE        write the received frames to FILE instead of stdout\n"
+#ifdef SVCSIM_WITH_VOICE
+        "      --voice-wav FILE    on a scripted VOIP_SETUP, stream FILE (8 kHz mono .wav) to the\n"
+        "                          client as PCMU or G.729 (the set-up's payload type); the\n"
+        "                          set-up carries the voice endpoint's address and port\n"
+        "      --voice-record P    at the end write what the client sent: P.wav and P.payloads\n"
+#endif
         "  -h, --help\n");
 }
 
@@ -69,8 +78,10 @@ int main(int argc, char** argv)
     std::string traceFile;
     enum {
         O_RESULT = 1000, O_MODE, O_KEY, O_MESSAGE, O_UPGRADE, O_USER, O_PASSWORD, O_KA_PERIOD, O_KA_COUNT,
-        O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE
+        O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE, O_VOICE_WAV,
+        O_VOICE_RECORD
     };
+    std::string voiceWav, voiceRecord;
     static const option opts[] = {
         {"port", required_argument, nullptr, 'p'},       {"system-type", required_argument, nullptr, 's'},
         {"bind", required_argument, nullptr, 'b'},       {"result", required_argument, nullptr, O_RESULT},
@@ -82,6 +93,8 @@ int main(int argc, char** argv)
         {"ack-result", required_argument, nullptr, O_ACK_RESULT}, {"ack-delay", required_argument, nullptr, O_ACK_DELAY},
         {"no-ack", no_argument, nullptr, O_NO_ACK},      {"script", required_argument, nullptr, O_SCRIPT},
         {"trace", required_argument, nullptr, O_TRACE},  {"help", no_argument, nullptr, 'h'},
+        {"voice-wav", required_argument, nullptr, O_VOICE_WAV},
+        {"voice-record", required_argument, nullptr, O_VOICE_RECORD},
         {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "p:s:b:h", opts, nullptr)) != -1) {
@@ -112,6 +125,8 @@ int main(int argc, char** argv)
             break;
         }
         case O_TRACE: traceFile = optarg; break;
+        case O_VOICE_WAV: voiceWav = optarg; break;
+        case O_VOICE_RECORD: voiceRecord = optarg; break;
         case 'h': usage(stdout); return 0;
         default: usage(stderr); return 2;
         }
@@ -129,6 +144,24 @@ int main(int argc, char** argv)
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
+#ifdef SVCSIM_WITH_VOICE
+    SvcVoiceConfig voiceCfg;
+    voiceCfg.bindAddress = "127.0.0.1";
+    if (!voiceWav.empty()) {
+        std::string err;
+        if (!svcVoiceReadWav(voiceWav, &voiceCfg.audio, &err)) {
+            std::fprintf(stderr, "svcsim: %s\n", err.c_str());
+            return 2;
+        }
+    }
+    SvcVoice voice(voiceCfg);
+    if (!voiceWav.empty() || !voiceRecord.empty()) svcVoiceAttach(cfg, &voice);
+#else
+    if (!voiceWav.empty() || !voiceRecord.empty()) {
+        std::fprintf(stderr, "svcsim: built without the voice endpoint\n");
+        return 2;
+    }
+#endif
     SvcSim sim(cfg);
     if (sim.start() < 0) {
         std::fprintf(stderr, "svcsim: %s\n", sim.lastError().c_str());
@@ -137,6 +170,11 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "svcsim: listening on %s:%d\n", cfg.bindAddress.c_str(), sim.port());
     while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     sim.stop();
+#ifdef SVCSIM_WITH_VOICE
+    voice.stop();
+    if (!voiceRecord.empty() && !voice.saveRecording(voiceRecord + ".wav", voiceRecord + ".payloads"))
+        std::fprintf(stderr, "svcsim: cannot write %s.wav / %s.payloads\n", voiceRecord.c_str(), voiceRecord.c_str());
+#endif
     if (trace != stdout) std::fclose(trace);
     return 0;
 }

@@ -66,6 +66,9 @@ public:
     int payloadType() const { return cfg_.payloadType; }
     const std::string& lastError() const { return lastError_; }
 
+    // Prepares for the next call: ends a running stream and forgets the
+    // client's address, which the next call's first packet sets again.
+    void newCall();
     // Starts streaming to the learned client address (when the configuration
     // does not do so on the first packet).
     void startStreaming();
@@ -97,6 +100,7 @@ private:
     int port_ = -1;
     std::string lastError_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> streamStop_{false};
     std::thread rtpThread_, rtcpThread_, sendThread_;
 
     std::mutex mu_;

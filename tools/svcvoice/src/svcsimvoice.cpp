@@ -7,6 +7,7 @@
 void svcVoiceAttach(SvcSimConfig& config, SvcVoice* voice)
 {
     config.onVoipSetup = [voice](CapxMsg& m) {
+        voice->newCall();
         voice->setPayloadType(m.voipSetup.payloadType);
         if (voice->port() < 0 && voice->start() < 0) {
             std::fprintf(stderr, "svcvoice: %s\n", voice->lastError().c_str());

@@ -167,7 +167,12 @@ void SvcVoice::stop()
     stopping_ = true;
     if (rtpThread_.joinable()) rtpThread_.join();
     if (rtcpThread_.joinable()) rtcpThread_.join();
-    if (sendThread_.joinable()) sendThread_.join();
+    std::thread sender;
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        sender = std::move(sendThread_);
+    }
+    if (sender.joinable()) sender.join();
     if (rtpFd_ >= 0) close(rtpFd_);
     if (rtcpFd_ >= 0) close(rtcpFd_);
     rtpFd_ = rtcpFd_ = -1;
@@ -222,6 +227,23 @@ void SvcVoice::rtcpLoop()
     }
 }
 
+void SvcVoice::newCall()
+{
+    streamStop_ = true;
+    std::thread old;
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        old = std::move(sendThread_);
+    }
+    if (old.joinable()) old.join();
+    std::lock_guard<std::mutex> g(mu_);
+    streamStop_ = false;
+    peerHost_.clear();
+    peerPort_ = 0;
+    streaming_ = false;
+    streamingDone_ = false;
+}
+
 void SvcVoice::startStreaming()
 {
     std::unique_lock<std::mutex> g(mu_);
@@ -241,6 +263,7 @@ void SvcVoice::beginStreaming()
         host = peerHost_;
         port = peerPort_;
     }
+    std::lock_guard<std::mutex> g(mu_);
     sendThread_ = std::thread(&SvcVoice::sendLoop, this, host, port);
 }
 
@@ -258,7 +281,7 @@ void SvcVoice::sendLoop(std::string host, int port)
     uint32_t ts = 0;
     size_t pos = 0;
     const auto& audio = cfg_.audio;
-    while (!stopping_) {
+    while (!stopping_ && !streamStop_) {
         int16_t frame[VOICE_FRAME_SAMPLES] = {};
         if (pos >= audio.size()) {
             if (!cfg_.loop) break;
