@@ -44,6 +44,26 @@ const std::string kGreeting = "***** Connected.. POS-NODE(99) *****\n" + kPrompt
 
 std::string value(int v) { return "\r\nvalue = " + std::to_string(v) + "\r\n" + kPrompt; }
 
+// Waits (bounded) until nothing listens on the console port, so that a node
+// left by another test run does not take this test's port.
+bool waitConsolePortFree(int ms = 30000) {
+    Clock::time_point start = Clock::now();
+    for (;;) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(7599);
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool free = bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+        close(fd);
+        if (free) return true;
+        if (msSince(start) > ms) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
 // A posnode child process with its own debug folder; standard output and
 // error go to a file in that folder.
 class NodeProcess {
@@ -219,6 +239,7 @@ private:
 class ConsoleNode : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(waitConsolePortFree());
         node = std::make_unique<NodeProcess>();
         ASSERT_TRUE(node->waitListening()) << node->out();
     }
@@ -400,6 +421,7 @@ TEST_F(ConsoleNode, ListensOnLoopbackOnly) {
 }
 
 TEST(ConsoleNodeBind, OpenedByEnvironmentWithAWarning) {
+    ASSERT_TRUE(waitConsolePortFree());
     NodeProcess node("POS_CONSOLE_BIND", "0.0.0.0");
     ASSERT_TRUE(node.waitListening()) << node.out();
     std::string tcp = readFile("/proc/net/tcp");
@@ -413,6 +435,7 @@ TEST(ConsoleNodeBind, OpenedByEnvironmentWithAWarning) {
 }
 
 TEST(ConsoleNodeBind, BadAddressKeepsLoopback) {
+    ASSERT_TRUE(waitConsolePortFree());
     NodeProcess node("POS_CONSOLE_BIND", "somewhere");
     ASSERT_TRUE(node.waitListening()) << node.out();
     std::string tcp = readFile("/proc/net/tcp");
@@ -448,6 +471,7 @@ TEST_F(ConsoleNode, PosconBatchDrivesTheNode) {
 // (at least 3000 ms), runs the file's lines like console lines, and here the
 // last one ends the node.
 TEST(ConsoleScriptTask, RunsTheStartScriptAfterItsDelay) {
+    ASSERT_TRUE(waitConsolePortFree());
     char dir[] = "/tmp/posconscrXXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir));
     std::string script = std::string(dir) + "/start.scr";
@@ -493,6 +517,7 @@ TEST(ConsoleScriptTask, RunsTheStartScriptAfterItsDelay) {
 
 // The console port is taken: the node logs the failure and ends with 520.
 TEST(ConsolePortBusy, NodeEndsWhenItCannotListen) {
+    ASSERT_TRUE(waitConsolePortFree());
     int blocker = socket(AF_INET, SOCK_STREAM, 0);
     int on = 1;   // earlier tests' connections may still be in TIME_WAIT
     setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
