@@ -258,3 +258,25 @@ TEST_F(RtpTask, NoMicrophoneEchoesEveryPayload)
     rtpSapStop();
     EXPECT_TRUE(waitSapIdle());
 }
+
+TEST_F(RtpTask, StopWhileSendingNeverUsesAnEndedSession)
+{
+    // Sends keep coming while the receive thread ends the session: each send
+    // either goes out on the live session or is dropped, never touches the
+    // ended one (the address sanitizer build watches this).
+    SvcVoice far;
+    const int port = far.start();
+    ASSERT_GT(port, 0);
+    uint8_t payload[160];
+    std::memset(payload, 0x55, sizeof payload);
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_EQ(rtpSapAlloc(1, 0, 3, "127.0.0.1", static_cast<uint16_t>(port)), 0) << round;
+        for (int i = 0; i < 30; ++i) rtpTxVoiceReq(0, payload, 160);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 * round));
+        rtpSapStop();
+        for (int i = 0; i < 30; ++i) rtpTxVoiceReq(0, payload, 160);
+        ASSERT_TRUE(waitSapIdle(3000)) << round;
+    }
+    EXPECT_TRUE(waitUntil([&] { return posQueueCount(sap().entity.queue) == 0; }, 5000));
+    EXPECT_EQ(sap().session, nullptr);
+}
