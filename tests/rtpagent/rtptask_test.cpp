@@ -255,8 +255,17 @@ TEST_F(RtpTask, NoMicrophoneEchoesEveryPayload)
     EXPECT_EQ(conContext().FailCnt.load(), 50);   // nothing plays without the audio layer
     EXPECT_EQ(g_voiceRxPosts.load(), 50);
     EXPECT_EQ(sap().rxStat[0].load(), 50);
+    // Reads after the stream ended count as empty; the count survives the
+    // clear, and only the reset command zeroes it.
+    ASSERT_TRUE(waitUntil([&] { return sap().rxStat[4].load() > 0; }, 3000));
     rtpSapStop();
     EXPECT_TRUE(waitSapIdle());
+    EXPECT_GT(sap().rxStat[4].load(), 0);
+    EXPECT_EQ(sap().rxStat[0].load(), 0);
+    int v = -1;
+    posExecCmd("rtpResetSapStatis", &v);
+    EXPECT_EQ(v, 0);
+    EXPECT_EQ(sap().rxStat[4].load(), 0);
 }
 
 TEST_F(RtpTask, StopWhileSendingNeverUsesAnEndedSession)
