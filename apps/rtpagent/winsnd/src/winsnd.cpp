@@ -160,13 +160,13 @@ void closeOutput(WinSndDevice* dev)
 {
     if (!dev->outHandle) return;
     if (waveOutReset(dev->outHandle) != WAVE_OK) return;
+    // After the reset every written header is back (done); release them all.
     for (int i = 0; i < WINSND_OUT_HDRS; ++i) {
         WaveHdr* h = &dev->outHdr[i];
-        if (dev->outHdrDone[i].exchange(0) || !(h->flags & WHDR_INQUEUE)) {
-            waveOutUnprepareHeader(dev->outHandle, h);
-            winsnd_freeb(reinterpret_cast<WinSndBlock*>(h->user));
-            h->user = 0;
-        }
+        dev->outHdrDone[i].store(0);
+        waveOutUnprepareHeader(dev->outHandle, h);
+        winsnd_freeb(reinterpret_cast<WinSndBlock*>(h->user));
+        h->user = 0;
     }
     if (waveOutClose(dev->outHandle) == WAVE_OK) dev->outHandle = nullptr;
 }
