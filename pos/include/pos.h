@@ -8,6 +8,7 @@
 // arguments (use the POS_HERE macro).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <pthread.h>
 
@@ -172,6 +173,10 @@ int posResTask(PosTask* task, const char* author, const char* comment, int major
 PosTask* posGetTask(int id);
 int posGetMyTaskId();
 int posGetNodeId();
+
+// Stack to give a thread whose nominal stack is `nominal` bytes (see postask).
+constexpr size_t POS_STACK_HEADROOM = 256 * 1024;
+size_t posStackBytes(int nominal);
 
 // ---- sticks -----------------------------------------------------------------
 Stick* posAllocStick(int size);

@@ -9,10 +9,6 @@
 #include <cstdlib>
 #include <sched.h>
 
-#ifndef POS_STACK_MULT
-#define POS_STACK_MULT 1
-#endif
-
 static pthread_mutex_t s_entityLock = PTHREAD_MUTEX_INITIALIZER;
 static PosThreadStarter s_starter = pthread_create;
 
@@ -72,7 +68,7 @@ int posEntityCreate(PosEntity* entity, PosEntityEntry entry, uint32_t id, void* 
     int stack = stackSize < 50000 ? 50000 : stackSize;
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) posLogPrint("POS# FATAL: PTHREAD_ATTR_INIT(ENTITY)\n");
-    if (pthread_attr_setstacksize(&attr, static_cast<size_t>(stack) * POS_STACK_MULT) != 0)
+    if (pthread_attr_setstacksize(&attr, posStackBytes(stack)) != 0)
         posLogPrint("POS# FATAL: PTHREAD_ATTR_SETSTACKSIZE(ENTITY):%d\n", stack);
     if (pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED) != 0)
         posLogPrint("POS# FATAL: PTHREAD_ATTR_SETDETACHSTATE(ENTITY)\n");

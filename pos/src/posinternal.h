@@ -34,9 +34,6 @@ extern pthread_mutex_t g_posRegLock;
 PosThreadBinding* posGetBinding();            // calling thread's binding or nullptr
 void posBindingKeyCreate();                   // posInit: the key (once per process)
 void posTaskTablesClear();                    // posInit: empty tables, count 0
-// Real stack bytes for a nominal stack size (times POS_STACK_MULT, at least the
-// platform minimum); records and displays keep the nominal value.
-size_t posStackBytes(int nominal);
 // Creates and stores a binding {task, entity} for the calling thread; nullptr
 // when it cannot be allocated.
 PosThreadBinding* posBindThread(PosTask* task, PosEntity* entity);

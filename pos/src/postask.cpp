@@ -129,9 +129,12 @@ static void* taskThreadMain(void* arg) {
 }
 
 // Actual stack of a thread: the nominal size times the build's multiplier,
-// never below the platform minimum.
+// plus headroom, never below the platform minimum. glibc carves the static
+// thread-local storage of every loaded library out of the thread's stack, and
+// library calls made on task threads (name resolution, the audio and RTP
+// libraries) need more than the nominal sizes; displays keep the nominal size.
 size_t posStackBytes(int nominal) {
-    size_t bytes = static_cast<size_t>(nominal) * POS_STACK_MULT;
+    size_t bytes = static_cast<size_t>(nominal > 0 ? nominal : 0) * POS_STACK_MULT + POS_STACK_HEADROOM;
     if (bytes < static_cast<size_t>(PTHREAD_STACK_MIN)) bytes = PTHREAD_STACK_MIN;
     long page = sysconf(_SC_PAGESIZE);
     if (page > 0) bytes = (bytes + page - 1) / page * page;

@@ -522,6 +522,8 @@ TEST_F(AgentLink, FailedBuildersReportAsSpecified)
     connect();
     sim_->stop();
     ASSERT_TRUE(waitUntil([] { return g_capcInfo.rxActive.load() == 0; }));
+    // The task posts the link's own close indication after the thread ends.
+    ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_CLOSE) >= 1; }));
     g_rec.clear();
     EXPECT_EQ(capcTxCaSvcState(1, 0), -1);
     EXPECT_EQ(capcTxLogin(&g_capcInfo.link, "a", "b", nullptr, 2, 8, 4, 0), -1);

@@ -210,10 +210,15 @@ private:
         for (;;) {
             size_t d = raw_.find("DEMO] ", pos);
             if (d == std::string::npos) {
-                // A "DEMO] " split across reads: keep a short tail back.
-                size_t keep = std::min<size_t>(5, raw_.size() - pos);
-                size_t cut = raw_.size() - keep;
-                if (raw_.compare(cut, keep, std::string("DEMO] ").substr(0, keep)) != 0) cut = raw_.size();
+                // A "DEMO] " split across reads: keep back the longest tail
+                // that may be its beginning.
+                size_t cut = raw_.size();
+                for (size_t keep = std::min<size_t>(5, raw_.size() - pos); keep > 0; --keep) {
+                    if (raw_.compare(raw_.size() - keep, keep, std::string("DEMO] ").substr(0, keep)) == 0) {
+                        cut = raw_.size() - keep;
+                        break;
+                    }
+                }
                 clean.append(raw_, pos, cut - pos);
                 raw_.erase(0, cut);
                 break;

@@ -82,7 +82,7 @@ int startThread(void* (*fn)(void*), void* arg, pthread_t* out)
         logFatal(__LINE__);
         return -1;
     }
-    if (pthread_attr_setstacksize(&attr, static_cast<size_t>(CAPC_THREAD_STACK) * POS_STACK_MULT) != 0)
+    if (pthread_attr_setstacksize(&attr, posStackBytes(CAPC_THREAD_STACK)) != 0)
         posLogPrint("Error!!! pthread_attr_setstacksize\n");
     if (pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED) != 0) {
         logFatal(__LINE__);

@@ -64,7 +64,7 @@ int startAudioThread(WinSndDevice* dev)
 {
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) return -1;
-    pthread_attr_setstacksize(&attr, static_cast<size_t>(WINSND_THREAD_STACK) * POS_STACK_MULT);
+    pthread_attr_setstacksize(&attr, posStackBytes(WINSND_THREAD_STACK));
     const int rc = pthread_create(&dev->thread, &attr, winsnd_thread, dev);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
