@@ -38,6 +38,13 @@ void copyText(char* dst, size_t cap, const char* src)
     dst[n] = '\0';
 }
 
+// A zeroed record carrying message id `id`: every builder starts from one.
+void blankMsg(CapxMsg& m, uint8_t id)
+{
+    std::memset(static_cast<void*>(&m), 0, sizeof m);
+    m.msgId = id;
+}
+
 // Encodes and writes msg; returns 0 when written (or when there was nothing
 // to encode), -1 when the write failed or was discarded.
 int transmit(CapcLink* link, const CapxMsg& msg, OnFail onFail, int line)
@@ -62,8 +69,7 @@ int capcTxLogin(CapcLink* link, const char* userId, const char* passwd, const ch
 {
     if (link == nullptr) return -1;
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_LOGIN;
+    blankMsg(m, CAPX_LOGIN);
     copyText(m.login.userId, sizeof m.login.userId, userId);
     copyText(m.login.passwd, sizeof m.login.passwd, passwd);
     if (reqPhoneNumber != nullptr)
@@ -79,8 +85,7 @@ int capcTxLogin(CapcLink* link, const char* userId, const char* passwd, const ch
 int capcTxLogout(const char* userId)
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_LOGOUT;
+    blankMsg(m, CAPX_LOGOUT);
     copyText(m.logout.userId, sizeof m.logout.userId, userId);
     return transmit(defaultLink(), m, OnFail::FatalAndPostClose, __LINE__);
 }
@@ -88,8 +93,7 @@ int capcTxLogout(const char* userId)
 int capcTxAssignReq()
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_ASSIGN_REQ;
+    blankMsg(m, CAPX_ASSIGN_REQ);
     m.assignReq.callIdx = 0;
     return transmit(defaultLink(), m, OnFail::PostClose, __LINE__);
 }
@@ -97,8 +101,7 @@ int capcTxAssignReq()
 int capcTxControl(int control)
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_CONTROL;
+    blankMsg(m, CAPX_CONTROL);
     m.control.control = static_cast<uint8_t>(control);
     m.control.result = 0;
     return transmit(defaultLink(), m, OnFail::PostClose, __LINE__);
@@ -107,8 +110,7 @@ int capcTxControl(int control)
 int capcTxData(int length, const char* text)
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_DATA;
+    blankMsg(m, CAPX_DATA);
     if (length < 0 || text == nullptr) length = 0;
     if (length > CAPX_DATA_MAX) length = CAPX_DATA_MAX;
     m.data.dataLen = static_cast<uint16_t>(length);
@@ -122,8 +124,7 @@ int capcTxData(int length, const char* text)
 int capcTxRelease(int cause)
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_RELEASE;
+    blankMsg(m, CAPX_RELEASE);
     m.release.cause = static_cast<uint8_t>(cause);
     CapcLink* link = defaultLink();
     const int r = transmit(link, m, OnFail::PostClose, __LINE__);
@@ -134,8 +135,7 @@ int capcTxRelease(int cause)
 int capcTxReleaseComplete()
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_RELEASE_COMPLETE;
+    blankMsg(m, CAPX_RELEASE_COMPLETE);
     CapcLink* link = defaultLink();
     const int r = transmit(link, m, OnFail::PostClose, __LINE__);
     if (r == 0) link->caState = 0;
@@ -145,8 +145,7 @@ int capcTxReleaseComplete()
 int capcTxVoipSetupComplete(int result)
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_VOIP_SETUP_COMPLETE;
+    blankMsg(m, CAPX_VOIP_SETUP_COMPLETE);
     m.voipSetupComplete.result = static_cast<uint8_t>(result);
     return transmit(defaultLink(), m, OnFail::PostClose, __LINE__);
 }
@@ -154,8 +153,7 @@ int capcTxVoipSetupComplete(int result)
 int capcTxHoEvent(int eventId, int result)
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_HO_EVENT;
+    blankMsg(m, CAPX_HO_EVENT);
     m.hoEvent.eventId = static_cast<uint8_t>(eventId);
     m.hoEvent.result = static_cast<uint8_t>(result);
     return transmit(defaultLink(), m, OnFail::PostClose, __LINE__);
@@ -164,8 +162,7 @@ int capcTxHoEvent(int eventId, int result)
 int capcTxCaSvcState(int inService, int cause)
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_CA_SVC_STATE;
+    blankMsg(m, CAPX_CA_SVC_STATE);
     m.caSvcState.inService = static_cast<uint8_t>(inService);
     m.caSvcState.cause = static_cast<uint8_t>(cause);
     return transmit(defaultLink(), m, OnFail::Nothing, __LINE__);
@@ -175,8 +172,7 @@ int capcTxCallReport(int rxFromSteno, int discardFromSteno, int txToSvr, int rxS
                      int rxVocFrameFromSvr, int kaFailCnt)
 {
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_CALL_REPORT;
+    blankMsg(m, CAPX_CALL_REPORT);
     m.callReport.rxFromSteno = static_cast<uint32_t>(rxFromSteno);
     m.callReport.discardFromSteno = static_cast<uint32_t>(discardFromSteno);
     m.callReport.txToSvr = static_cast<uint32_t>(txToSvr);
@@ -190,8 +186,7 @@ int capcTxChangePasswd(CapcLink* link, const char* userId, const char* passwd)
 {
     if (link == nullptr) return -1;
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_CHANGE_PASSWD;
+    blankMsg(m, CAPX_CHANGE_PASSWD);
     copyText(m.changePasswd.userId, sizeof m.changePasswd.userId, userId);
     copyText(m.changePasswd.passwd, sizeof m.changePasswd.passwd, passwd);
     return transmit(link, m, OnFail::PostClose, __LINE__);
@@ -204,8 +199,7 @@ int capcTxKeepAliveAck(uint32_t svrTxStampSec, uint32_t svrTxStampUsec, int caSt
     g_clock.load()(&sec, &usec);
     const uint32_t msec = usec / 1000;
     CapxMsg m;
-    std::memset(static_cast<void*>(&m), 0, sizeof m);
-    m.msgId = CAPX_KEEP_ALIVE_ACK;
+    blankMsg(m, CAPX_KEEP_ALIVE_ACK);
     m.keepAliveAck.svrTxStampSec = svrTxStampSec;
     m.keepAliveAck.svrTxStampUsec = svrTxStampUsec;
     m.keepAliveAck.cliRxStampSec = sec;
