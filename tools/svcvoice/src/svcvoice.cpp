@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sndfile.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -31,6 +32,38 @@ int bindUdp(const std::string& addr, int port)
         return -1;
     }
     return fd;
+}
+
+// Receives one datagram with the kernel's arrival time (SO_TIMESTAMPNS), so
+// that the recorded time does not depend on when this thread got to run.
+// The kernel stamps with the wall clock; the result is on the steady clock.
+ssize_t recvStamped(int fd, uint8_t* buf, size_t size, sockaddr_in* from,
+                    std::chrono::steady_clock::time_point* at)
+{
+    iovec iov{buf, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr msg{};
+    msg.msg_name = from;
+    msg.msg_namelen = sizeof *from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd, &msg, 0);
+    const auto steadyNow = std::chrono::steady_clock::now();
+    *at = steadyNow;
+    if (n <= 0) return n;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+        timespec ts{};
+        std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+        timespec wall{};
+        clock_gettime(CLOCK_REALTIME, &wall);
+        const auto waited = std::chrono::nanoseconds((wall.tv_sec - ts.tv_sec) * 1000000000LL + (wall.tv_nsec - ts.tv_nsec));
+        if (waited.count() >= 0 && waited < std::chrono::seconds(1))
+            *at = steadyNow - std::chrono::duration_cast<std::chrono::steady_clock::duration>(waited);
+    }
+    return n;
 }
 
 }  // namespace
@@ -143,6 +176,8 @@ int SvcVoice::start()
             if (cfg_.port) break;
             continue;
         }
+        const int on = 1;
+        setsockopt(rtpFd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         rtcpFd_ = bindUdp(cfg_.bindAddress, port + 1);
         if (rtcpFd_ < 0) {
             close(rtpFd_);
@@ -185,12 +220,12 @@ void SvcVoice::rtpLoop()
         pollfd pfd{rtpFd_, POLLIN, 0};
         if (poll(&pfd, 1, 50) <= 0) continue;
         sockaddr_in from{};
-        socklen_t flen = sizeof from;
-        const ssize_t n = recvfrom(rtpFd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &flen);
+        std::chrono::steady_clock::time_point at;
+        const ssize_t n = recvStamped(rtpFd_, buf, sizeof buf, &from, &at);
         if (n <= 0) continue;
         SvcVoicePacket pkt;
         if (!svcVoiceParseRtp(buf, static_cast<int>(n), &pkt)) continue;
-        pkt.at = std::chrono::steady_clock::now();
+        pkt.at = at;
         bool begin = false;
         {
             std::lock_guard<std::mutex> g(mu_);
