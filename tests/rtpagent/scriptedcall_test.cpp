@@ -9,6 +9,7 @@
 
 #include "audiofixture.h"
 #include "capatest.h"
+#include "playedvoice.h"
 #include "rtpagent.h"
 #include "svcvoice.h"
 #include "voicecodec.h"
@@ -115,18 +116,20 @@ TEST_P(ScriptedCall, CarriesVoiceBothWays)
 
     // The caller's voice reaches the played file.
     ASSERT_TRUE(waitUntil([&] { return voice.streamingDone(); }, 10000));
+    // Bit-exact frames in order; for G.729 allowing for packets that the
+    // jitter buffer dropped when it shrank.
     std::vector<int16_t> expected(vcfg.audio.size());
-    G729Encoder* enc = g729EncoderCreate();
-    G729Decoder* dec = g729DecoderCreate();
     for (size_t i = 0; i < vcfg.audio.size(); i += 160) {
         uint8_t p[160];
-        const int n = voiceEncodePayload(pt, enc, &vcfg.audio[i], p);
-        voiceDecodePayload(pt, dec, p, n, &expected[i]);
+        const int n = voiceEncodePayload(0, nullptr, &vcfg.audio[i], p);
+        voiceDecodePayload(0, nullptr, p, n, &expected[i]);
     }
-    g729EncoderDestroy(enc);
-    g729DecoderDestroy(dec);
-    const std::vector<int16_t> tenth(expected.begin() + 1600, expected.begin() + 1760);
-    EXPECT_TRUE(waitUntil([&] { return findSamples(audio_.played(), tenth, 0) >= 0; }, 5000));
+    auto playedFrames = [&] {
+        const auto played = audio_.played();
+        return voiceIsPcmu(pt) ? playedvoice::framesInOrder(played, expected)
+                               : playedvoice::g729FramesPlayed(played, vcfg.audio, nullptr);
+    };
+    EXPECT_TRUE(waitUntil([&] { return playedFrames() >= 90; }, 5000)) << playedFrames() << " frames played";
 
     // The agent's microphone (1 kHz) reaches the simulator.
     const auto pkts = voice.packets();

@@ -265,7 +265,10 @@ int openStream(WaveStream& ws, bool input, const std::vector<PaDeviceIndex>& lis
     p.channelCount = fmt->channels;
     p.sampleFormat = paInt16;
     p.suggestedLatency = input ? di->defaultLowInputLatency : di->defaultLowOutputLatency;
-    const unsigned long framesPerBuffer = static_cast<unsigned long>(fmt->samplesPerSec / 50);
+    // Playback runs in 20 ms periods, one voice frame each, for low delay.
+    // Capture is handed on in 40 ms buffers, so a 40 ms period fills one
+    // buffer per wake-up instead of half of one.
+    const unsigned long framesPerBuffer = static_cast<unsigned long>(fmt->samplesPerSec / (input ? 25 : 50));
     PaError e = Pa_OpenStream(&ws.stream, input ? &p : nullptr, input ? nullptr : &p,
                               fmt->samplesPerSec, framesPerBuffer, paClipOff,
                               input ? inputCallback : outputCallback, &ws);
