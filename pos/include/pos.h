@@ -236,7 +236,9 @@ int posLogLevel(int level);
 
 // Test seam: every line the log task takes (prim POS_PRIM_LOG) is also handed
 // to this observer, on the log task's thread, before it is routed. sender is
-// the global id in the log stick, text the zero-terminated line.
+// the global id in the log stick, text the zero-terminated line. Setting
+// another observer (or none) waits for a call in progress; after it returns
+// the old one is not called again. The observer itself must not set one.
 using PosLogObserver = void (*)(uint32_t sender, const char* text, void* ctx);
 void posLogSetObserver(PosLogObserver fn, void* ctx);
 

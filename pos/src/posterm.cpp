@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -31,8 +32,12 @@ std::atomic<int> g_posLogDspTaskIdFlag{0};
 static std::atomic<int> s_logDspTimeStamp{0};
 static std::atomic<int> s_logLevel{0};
 
-static std::atomic<PosLogObserver> s_logObserver{nullptr};
-static std::atomic<void*> s_logObserverCtx{nullptr};
+// The log task calls the observer under this lock, so that once
+// posLogSetObserver returns the old observer is neither running nor called
+// again, and its context may go away.
+static std::mutex s_logObserverLock;
+static PosLogObserver s_logObserver = nullptr;
+static void* s_logObserverCtx = nullptr;
 
 // ---- standard output ------------------------------------------------------------
 
@@ -317,8 +322,9 @@ int posConSend(const char* data, int length) {
 // ---- log --------------------------------------------------------------------------
 
 void posLogSetObserver(PosLogObserver fn, void* ctx) {
-    s_logObserverCtx.store(ctx);
-    s_logObserver.store(fn);
+    std::lock_guard<std::mutex> g(s_logObserverLock);
+    s_logObserver = fn;
+    s_logObserverCtx = ctx;
 }
 
 void posLogSwitchesOff() {
@@ -379,8 +385,10 @@ void posLogTask(PosTask* task) {
             uint32_t sender;
             memcpy(&sender, s->data, sizeof sender);
             const char* text = reinterpret_cast<const char*>(s->data + sizeof sender);
-            if (PosLogObserver obs = s_logObserver.load())
-                obs(sender, text, s_logObserverCtx.load());
+            {
+                std::lock_guard<std::mutex> g(s_logObserverLock);
+                if (s_logObserver) s_logObserver(sender, text, s_logObserverCtx);
+            }
             uint32_t local = sender % 1000;
             int len = static_cast<int>(strlen(text));
             if (local >= 255) {

@@ -296,6 +296,43 @@ TEST_F(Log, LogTaskIgnoresOtherPrimsAndFreesThem) {
     EXPECT_TRUE(waitUntil([&] { return poolFree(2) == g_posPools[2].created; }));
 }
 
+// An observer that stays inside each call for 5 ms and then checks that its
+// context is still in use.
+struct SlowObserver {
+    std::atomic<bool> alive{true};
+    std::atomic<int> calls{0};
+    std::atomic<int> sawDead{0};
+    static void observe(uint32_t, const char*, void* ctx) {
+        auto* o = static_cast<SlowObserver*>(ctx);
+        o->calls++;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        if (!o->alive.load()) o->sawDead++;
+    }
+};
+
+TEST_F(Log, RemovingTheObserverWaitsForTheCallInProgress) {
+    for (int round = 0; round < 10; ++round) {
+        SlowObserver o;
+        posLogSetObserver(&SlowObserver::observe, &o);
+        posLogPrint("round\n");
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (o.calls.load() == 0 && std::chrono::steady_clock::now() < end) {
+        }
+        ASSERT_EQ(o.calls.load(), 1);
+        // The observer is inside its call now; once removal returns its
+        // context may go away.
+        posLogSetObserver(nullptr, nullptr);
+        o.alive = false;
+        LogCapture next;
+        posLogPrint("after\n");
+        ASSERT_TRUE(next.waitFor("after\n"));
+        EXPECT_EQ(o.calls.load(), 1);
+        EXPECT_EQ(o.sawDead.load(), 0) << "round " << round;
+    }
+}
+
 TEST(Sleep, NegativeSleepsZero) {
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(posMsecSleep(-1000), 0);
