@@ -303,6 +303,9 @@ void BM_EchoTurnaround(benchmark::State& state)
             if (!heldByPause(it->second->timestamp)) msOutsidePause.push_back(d);
         }
         state.counters["echoed"] = static_cast<double>(ms.size());
+        // Payloads the receive side's jitter buffer dropped (it does when it
+        // shrinks after late packets) never come back.
+        state.counters["not_echoed"] = static_cast<double>(sent.size() - ms.size());
         state.counters["p50_ms"] = percentile(ms, 0.50);
         state.counters["p99_ms"] = percentile(ms, 0.99);
         state.counters["p50_ms_outside_pause"] = percentile(msOutsidePause, 0.50);
