@@ -38,6 +38,14 @@ inline int framesInOrder(const std::vector<int16_t>& played, const std::vector<i
     return found;
 }
 
+// What PCMU makes of audio: each sample through mu-law and back.
+inline std::vector<int16_t> pcmuRoundTrip(const std::vector<int16_t>& in)
+{
+    std::vector<int16_t> out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) out[i] = g711MulawDecode(g711MulawEncode(in[i]));
+    return out;
+}
+
 // A G.729 stream of in, as a receiver decodes it when the packets at the
 // indexes in skipped never reach its decoder.
 inline std::vector<int16_t> g729Decoded(const std::vector<int16_t>& in, const std::vector<size_t>& skipped)

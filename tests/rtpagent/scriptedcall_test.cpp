@@ -118,12 +118,7 @@ TEST_P(ScriptedCall, CarriesVoiceBothWays)
     ASSERT_TRUE(waitUntil([&] { return voice.streamingDone(); }, 10000));
     // Bit-exact frames in order; for G.729 allowing for packets that the
     // jitter buffer dropped when it shrank.
-    std::vector<int16_t> expected(vcfg.audio.size());
-    for (size_t i = 0; i < vcfg.audio.size(); i += 160) {
-        uint8_t p[160];
-        const int n = voiceEncodePayload(0, nullptr, &vcfg.audio[i], p);
-        voiceDecodePayload(0, nullptr, p, n, &expected[i]);
-    }
+    const auto expected = playedvoice::pcmuRoundTrip(vcfg.audio);
     auto playedFrames = [&] {
         const auto played = audio_.played();
         return voiceIsPcmu(pt) ? playedvoice::framesInOrder(played, expected)

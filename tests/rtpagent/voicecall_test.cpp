@@ -1,7 +1,6 @@
 // Calls through the whole voice path: oRTP, bcg729, PortAudio and the test
 // audio devices (what the client plays and what its microphone hears are
 // files), with the simulator's voice endpoint as the far end.
-#include <algorithm>
 #include <cstring>
 
 #include "audiofixture.h"
@@ -58,15 +57,6 @@ protected:
     }
     TestAudioDevices audio;
 };
-
-std::vector<int16_t> pcmuRoundTrip(const std::vector<int16_t>& in)
-{
-    std::vector<int16_t> out(in.size());
-    for (size_t i = 0; i < in.size(); ++i) out[i] = g711MulawDecode(g711MulawEncode(in[i]));
-    return out;
-}
-
-// What a fresh decoder makes of what a fresh encoder made of audio.
 
 std::vector<int16_t> constantFrame(uint8_t code)
 {
@@ -141,11 +131,9 @@ TEST_F(VoiceCall, G729CarriesVoiceBothWaysWithTheSetUpPayloadType)
     ASSERT_EQ(winsnd_start(), 0);
     ASSERT_TRUE(waitUntil([&] { return far.streamingDone(); }, 10000));
 
-    const auto expected = g729Decoded(cfg.audio, {});
-    const std::vector<int16_t> last(expected.end() - 160, expected.end());
-    waitUntil([&] { return findSamples(audio.played(), last, 0) >= 0; }, 3000);
     // Bit-exact frames in order, allowing for packets the jitter buffer
     // dropped when it shrank.
+    waitUntil([&] { return g729FramesPlayed(audio.played(), cfg.audio, nullptr) >= 150; }, 3000);
     std::vector<size_t> skipped;
     const int found = g729FramesPlayed(audio.played(), cfg.audio, &skipped);
     EXPECT_GE(found, 135) << "rx " << conContext().RxCnt.load() << ", packets dropped " << skipped.size();
