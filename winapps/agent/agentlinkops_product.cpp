@@ -22,8 +22,23 @@ int ProductAgentLinkOps::txLogin(const char* userId, const char* password, const
                        captionerType);
 }
 
+// The link's notifications reach the agent task only once it has
+// registered; at program start the login dialog can be quicker than the
+// start-up thread, so the first connection waits for it (bounded).
+static void waitForAgentTask()
+{
+    for (int i = 0; i < 500; ++i) {
+        PosTask* task = posGetTask(76);
+        if (task && __atomic_load_n(&task->regMark, __ATOMIC_ACQUIRE) == POS_TASK_REGISTERED)
+            return;
+        posMsecSleep(10);
+    }
+    posLogPrint("CAPA] agent task not ready: starting the link anyway\n");
+}
+
 int ProductAgentLinkOps::socketStart(const char* address, int port)
 {
+    waitForAgentTask();
     return capcSocketStart(address, port);
 }
 

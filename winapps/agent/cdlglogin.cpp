@@ -204,6 +204,8 @@ void CDlgLogin::OnLogin()
     if (password_.isEmpty() || loginId_.isEmpty())
         return;
 
+    if (beforeLoginHook_)
+        beforeLoginHook_();
     ConsoleContext& c = conContext();
     storeScrambled(loginId_.toUtf8(), CAPC_LOGIN_KEY_USER_ID, c.userId, sizeof c.userId, 45);
     storeScrambled(password_.toUtf8(), CAPC_LOGIN_KEY_PASSWORD, c.password, sizeof c.password,

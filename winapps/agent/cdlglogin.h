@@ -41,6 +41,9 @@ public:
     // Called after LOGIN when the main window is published, to show "TRY" in
     // its link indicator.
     void setLinkTryHook(std::function<void()> hook) { linkTryHook_ = std::move(hook); }
+    // Called when LOGIN is accepted, before LOGIN is requested and the link
+    // started (the main window publishes itself here if it has not yet).
+    void setBeforeLoginHook(std::function<void()> hook) { beforeLoginHook_ = std::move(hook); }
 
     // The initialisation (runs once, when the dialog is first shown).
     void InitDialog();
@@ -78,4 +81,5 @@ private:
     ServerNames names_;
     QString loginId_, password_, phoneNumber_;
     std::function<void()> linkTryHook_;
+    std::function<void()> beforeLoginHook_;
 };
