@@ -50,10 +50,11 @@ struct FakeOps : AgentLinkOps {
         return soundResult;
     }
     QString outputDeviceName() override { return soundResult == 0 ? deviceName : QString(); }
-    int txLogin(const char* u, const char* p, const char* ph, int ma, int mi, int pa, int ct) override
+    int txLogin(const char* u, int ul, const char* p, int pl, const char* ph, int ma, int mi,
+                int pa, int ct) override
     {
         order.push_back("login");
-        logins.push_back({u, p, ph, ma, mi, pa, ct});
+        logins.push_back({std::string(u, size_t(ul)), std::string(p, size_t(pl)), ph, ma, mi, pa, ct});
         return -1;   // no link yet, as at the first attempt
     }
     int socketStart(const char* address, int port) override
@@ -69,10 +70,10 @@ struct FakeOps : AgentLinkOps {
     }
 };
 
-std::string unscramble(const char* text, uint8_t key)
+std::string unscramble(const char* text, int len, uint8_t key)
 {
     char out[128];
-    const int n = capcLoginUnscramble(text, int(std::strlen(text)), key, out, int(sizeof out));
+    const int n = capcLoginUnscramble(text, len, key, out, int(sizeof out));
     return std::string(out, size_t(n));
 }
 
@@ -251,8 +252,9 @@ private slots:
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.loginId(), QStringLiteral("agent007"));
 
-        QCOMPARE(unscramble(c.userId, CAPC_LOGIN_KEY_USER_ID), std::string("agent007"));
-        QCOMPARE(unscramble(c.password, CAPC_LOGIN_KEY_PASSWORD), std::string("s3cret!"));
+        QCOMPARE(unscramble(c.userId, c.userIdLen, CAPC_LOGIN_KEY_USER_ID), std::string("agent007"));
+        QCOMPARE(unscramble(c.password, c.passwordLen, CAPC_LOGIN_KEY_PASSWORD),
+                 std::string("s3cret!"));
         QCOMPARE(c.userId[0], 'a');
         QCOMPARE(uint8_t(c.userId[1]), uint8_t('g' + (CAPC_LOGIN_KEY_USER_ID - 'a')));
         QCOMPARE(c.phoneNumber[0], '\0');
@@ -260,8 +262,8 @@ private slots:
         QCOMPARE(c.loginState.load(), 1);
 
         QCOMPARE(ops.order, (std::vector<std::string>{"sound", "login", "start"}));
-        QCOMPARE(ops.logins[0].userId, std::string(c.userId));
-        QCOMPARE(ops.logins[0].password, std::string(c.password));
+        QCOMPARE(ops.logins[0].userId, std::string(c.userId, size_t(c.userIdLen.load())));
+        QCOMPARE(ops.logins[0].password, std::string(c.password, size_t(c.passwordLen.load())));
         QCOMPARE(ops.logins[0].major, 2);
         QCOMPARE(ops.logins[0].minor, 8);
         QCOMPARE(ops.logins[0].patch, 4);
@@ -292,6 +294,30 @@ private slots:
         QVERIFY(trySeen);
     }
 
+    void credentialsThatScrambleToZeroKeepTheirLength()
+    {
+        // The euro sign is E2 82 AC in UTF-8; with the password key and 'a'
+        // first, E2 scrambles to 0.
+        FakeOps ops;
+        CDlgLogin dlg;
+        dlg.show();
+        dlg.controlAs<QLineEdit>(1011)->setText(QString::fromUtf8("\xE2\x82\xAC" "b"));
+        dlg.controlAs<QLineEdit>(1012)->setText(QString::fromUtf8("a\xE2\x82\xAC" "x"));
+        dlg.controlAs<QPushButton>(1)->click();
+        const ConsoleContext& c = conContext();
+        const std::string expected("\x61\x00\xA0\xCA\x96", 5);
+        QCOMPARE(c.passwordLen.load(), 5);
+        QCOMPARE(std::string(c.password, 5), expected);
+        QCOMPARE(ops.logins.size(), size_t(1));
+        QCOMPARE(ops.logins[0].password, expected);
+        QCOMPARE(unscramble(c.password, c.passwordLen, CAPC_LOGIN_KEY_PASSWORD),
+                 std::string("a\xE2\x82\xAC" "x"));
+        QCOMPARE(c.userIdLen.load(), 4);
+        QCOMPARE(ops.logins[0].userId.size(), size_t(4));
+        QCOMPARE(unscramble(c.userId, c.userIdLen, CAPC_LOGIN_KEY_USER_ID),
+                 std::string("\xE2\x82\xAC" "b"));
+    }
+
     void oneCharacterPasswordIsStoredUnchanged()
     {
         FakeOps ops;
@@ -320,7 +346,8 @@ private slots:
         QCOMPARE(dlg.controlAs<QLineEdit>(1023)->maxLength(), 10);
         typeInto(pw, QString(19, u'p'));
         dlg.controlAs<QPushButton>(1)->click();
-        QCOMPARE(unscramble(conContext().userId, CAPC_LOGIN_KEY_USER_ID), std::string(19, 'i'));
+        QCOMPARE(unscramble(conContext().userId, conContext().userIdLen, CAPC_LOGIN_KEY_USER_ID),
+                 std::string(19, 'i'));
         QCOMPARE(std::strlen(conContext().password), size_t(19));
     }
 

@@ -57,9 +57,9 @@ protected:
         switch (static_cast<ConsoleEvent*>(e)->message()) {
         case WM_CAPC_SOCK_OPEN:
             ++opens;
-            if (capcTxLogin(&g_capcInfo.link, c.userId, c.password, c.phoneNumber,
-                            QUILLON_VERSION_MAJOR, QUILLON_VERSION_MINOR, QUILLON_VERSION_PATCH,
-                            c.captionerType) == 0)
+            if (capcTxLogin(&g_capcInfo.link, c.userId, c.userIdLen, c.password, c.passwordLen,
+                            c.phoneNumber, QUILLON_VERSION_MAJOR, QUILLON_VERSION_MINOR,
+                            QUILLON_VERSION_PATCH, c.captionerType) == 0)
                 ++loginResends;
             break;
         case WM_CAPC_SOCK_CLOSE:
@@ -108,11 +108,23 @@ private slots:
         QVERIFY(startRuntime());
     }
 
+    void loginReachesTheSimulatorWithScrambledCredentials_data()
+    {
+        QTest::addColumn<QString>("userId");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("ascii") << QStringLiteral("agent007") << QStringLiteral("s3cret!");
+        // The euro sign's first UTF-8 byte scrambles to 0 after an 'a'.
+        QTest::newRow("scrambles to a 0 byte")
+            << QStringLiteral("agent007") << QString::fromUtf8("a\xE2\x82\xAC" "x");
+    }
+
     void loginReachesTheSimulatorWithScrambledCredentials()
     {
+        QFETCH(QString, userId);
+        QFETCH(QString, password);
         SvcSimConfig config;
-        config.expectUserId = "agent007";
-        config.expectPassword = "s3cret!";
+        config.expectUserId = userId.toStdString();
+        config.expectPassword = password.toStdString();
         config.loginMsg = "Welcome";
         config.linkKey = 0x21;
         // The server port follows the system type: pick a free one of that form.
@@ -141,8 +153,8 @@ private slots:
         ScriptedPrompter prompts;
         CDlgLogin dlg;
         dlg.show();
-        dlg.controlAs<QLineEdit>(CDlgLogin::IDC_LOGIN_ID)->setText("agent007");
-        dlg.controlAs<QLineEdit>(CDlgLogin::IDC_PASSWORD)->setText("s3cret!");
+        dlg.controlAs<QLineEdit>(CDlgLogin::IDC_LOGIN_ID)->setText(userId);
+        dlg.controlAs<QLineEdit>(CDlgLogin::IDC_PASSWORD)->setText(password);
         dlg.controlAs<QPushButton>(1)->click();
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QCOMPARE(c.loginState.load(), 1);
@@ -166,8 +178,11 @@ private slots:
                 login = f;
                 break;
             }
-        QCOMPARE(std::string(login.msg.login.userId), std::string(c.userId));
-        QCOMPARE(std::string(login.msg.login.passwd), std::string(c.password));
+        QCOMPARE(std::string(login.msg.login.userId, login.msg.login.userIdLen),
+                 std::string(c.userId, size_t(c.userIdLen.load())));
+        QCOMPARE(std::string(login.msg.login.passwd, login.msg.login.passwdLen),
+                 std::string(c.password, size_t(c.passwordLen.load())));
+        QCOMPARE(int(login.msg.login.passwdLen), password.toUtf8().size());
         QVERIFY(std::string(login.msg.login.userId) != "agent007");
         QCOMPARE(int(login.msg.login.stenoFormat), 2);
         QVERIFY(login.msg.login.versionLen >= 3);
@@ -182,6 +197,8 @@ private slots:
         conSetMailbox(nullptr);
         setAgentLinkOps(nullptr);
         sim->stop();
+        // The next row starts the link again: the receive thread must be gone.
+        QTRY_VERIFY_WITH_TIMEOUT(g_capcInfo.rxActive.load() == 0, 10000);
     }
 };
 

@@ -243,7 +243,7 @@ protected:
     // Sends LOGIN and waits until the LOGIN_ACK reached the mailbox.
     void login()
     {
-        ASSERT_EQ(capcTxLogin(&g_capcInfo.link, "agent", "secret", nullptr, 2, 8, 4, 0), 0);
+        ASSERT_EQ(capcTxLogin(&g_capcInfo.link, "agent", 5, "secret", 6, nullptr, 2, 8, 4, 0), 0);
         ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_RX_MSG) >= 1; }));
     }
 

@@ -367,23 +367,44 @@ TEST_F(AgentLink, LoginAckWithFailureKeepsTheKey)
 
 TEST_F(AgentLink, SimulatorVerifiesScrambledCredentials)
 {
-    SvcSimConfig cfg;
-    cfg.expectUserId = "agent7";
-    cfg.expectPassword = "pw";
-    connect(cfg);
-    char user[32], pass[32];
-    const int u = capcLoginScramble("agent7", 6, CAPC_LOGIN_KEY_USER_ID, user, sizeof user);
-    user[u] = 0;
-    const int p = capcLoginScramble("pw", 2, CAPC_LOGIN_KEY_PASSWORD, pass, sizeof pass);
-    pass[p] = 0;
-    ASSERT_EQ(capcTxLogin(&g_capcInfo.link, user, pass, "5551234", 2, 8, 4, 2), 0);
-    ASSERT_TRUE(waitUntil([] { return conMailboxReadyCount(&g_mailbox) == 1; }));
-    auto got = drainMailbox();
-    EXPECT_EQ(got[0].loginAck.result, 0);
-    ASSERT_EQ(capcTxLogin(&g_capcInfo.link, user, "wrong", nullptr, 2, 8, 4, 2), 0);
-    ASSERT_TRUE(waitUntil([] { return conMailboxReadyCount(&g_mailbox) == 1; }));
-    got = drainMailbox();
-    EXPECT_EQ(got[0].loginAck.result, 1);
+    // "a\xE2\x82\xACx" (a, the euro sign in UTF-8, x) scrambles to 61 00 A0 CA 96:
+    // the 0 byte must travel, so credentials go with their lengths.
+    struct Case {
+        const char* user;
+        const char* pass;
+    };
+    const Case cases[] = {{"agent7", "pw"}, {"agent7", "a\xE2\x82\xACx"}, {"\xC3\xA9t\xC3\xA9", "pw"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pass);
+        SvcSimConfig cfg;
+        cfg.expectUserId = c.user;
+        cfg.expectPassword = c.pass;
+        connect(cfg);
+        char user[64], pass[64];
+        const int u = capcLoginScramble(c.user, int(std::strlen(c.user)), CAPC_LOGIN_KEY_USER_ID,
+                                        user, sizeof user);
+        const int p = capcLoginScramble(c.pass, int(std::strlen(c.pass)), CAPC_LOGIN_KEY_PASSWORD,
+                                        pass, sizeof pass);
+        ASSERT_EQ(capcTxLogin(&g_capcInfo.link, user, u, pass, p, "5551234", 2, 8, 4, 2), 0);
+        ASSERT_TRUE(waitUntil([] { return conMailboxReadyCount(&g_mailbox) == 1; }));
+        auto got = drainMailbox();
+        EXPECT_EQ(got[0].loginAck.result, 0);
+        ASSERT_EQ(capcTxLogin(&g_capcInfo.link, user, u, "wrong", 5, nullptr, 2, 8, 4, 2), 0);
+        ASSERT_TRUE(waitUntil([] { return conMailboxReadyCount(&g_mailbox) == 1; }));
+        got = drainMailbox();
+        EXPECT_EQ(got[0].loginAck.result, 1);
+        // A password cut at its first 0 byte is refused.
+        const int cut = int(strnlen(pass, size_t(p)));
+        if (cut < p) {
+            ASSERT_EQ(capcTxLogin(&g_capcInfo.link, user, u, pass, cut, nullptr, 2, 8, 4, 2), 0);
+            ASSERT_TRUE(waitUntil([] { return conMailboxReadyCount(&g_mailbox) == 1; }));
+            EXPECT_EQ(drainMailbox()[0].loginAck.result, 1);
+        }
+        sim_->stop();
+        ASSERT_TRUE(waitUntil([] { return g_capcInfo.rxActive.load() == 0; }));
+        ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_CLOSE) >= 1; }));
+        g_rec.clear();
+    }
 }
 
 TEST_F(AgentLink, ConcurrentSendersNeverInterleave)
@@ -484,8 +505,10 @@ TEST_F(AgentLink, BuildersAreByteExactAndScrambledOnlyAboveFiveBytes)
         {"CALL_REPORT", [] { return capcTxCallReport(1, 2, 3, 4, 5, 0x1FF); },
          {0, 22, 51, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 5, 0xFF}},
         {"LOGOUT", [] { return capcTxLogout("ab"); }, {0, 4, 11, 2, 'a', 'b'}},
-        {"CHANGE_PASSWD", [] { return capcTxChangePasswd(&g_capcInfo.link, "u", "p"); }, {0, 5, 18, 1, 'u', 1, 'p'}},
-        {"LOGIN", [] { return capcTxLogin(&g_capcInfo.link, "u", "", nullptr, 2, 8, 4, 5); },
+        {"LOGOUT 0 byte", [] { return capcTxLogout("a\0b", 3); }, {0, 5, 11, 3, 'a', 0, 'b'}},
+        {"CHANGE_PASSWD", [] { return capcTxChangePasswd(&g_capcInfo.link, "u", 1, "p\0q", 3); },
+         {0, 7, 18, 1, 'u', 3, 'p', 0, 'q'}},
+        {"LOGIN", [] { return capcTxLogin(&g_capcInfo.link, "u", 1, "", 0, nullptr, 2, 8, 4, 5); },
          {0, 28, 9, 1, 'u', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 2, 8, 4, 5, 0, 0}},
         {"probe", [] { return capcTxLinkProbe(); }, {0, 1, 0xFE}},
     };
@@ -526,13 +549,13 @@ TEST_F(AgentLink, FailedBuildersReportAsSpecified)
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_CLOSE) >= 1; }));
     g_rec.clear();
     EXPECT_EQ(capcTxCaSvcState(1, 0), -1);
-    EXPECT_EQ(capcTxLogin(&g_capcInfo.link, "a", "b", nullptr, 2, 8, 4, 0), -1);
+    EXPECT_EQ(capcTxLogin(&g_capcInfo.link, "a", 1, "b", 1, nullptr, 2, 8, 4, 0), -1);
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 0);  // these two fail silently
     EXPECT_EQ(capcTxLogout("a"), -1);
     EXPECT_EQ(capcTxControl(11), -1);
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 2);
-    EXPECT_EQ(capcTxLogin(nullptr, "a", "b", nullptr, 2, 8, 4, 0), -1);
-    EXPECT_EQ(capcTxChangePasswd(nullptr, "a", "b"), -1);
+    EXPECT_EQ(capcTxLogin(nullptr, "a", 1, "b", 1, nullptr, 2, 8, 4, 0), -1);
+    EXPECT_EQ(capcTxChangePasswd(nullptr, "a", 1, "b", 1), -1);
 }
 
 TEST_F(AgentLink, ConsoleCommandsAndDisplay)

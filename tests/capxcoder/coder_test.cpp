@@ -214,6 +214,16 @@ void randomFill(const capx::FieldDesc* f, int count, uint8_t* rec, std::mt19937&
             break;
         }
         case FieldKind::ShortStr:
+            if (f->lenOff != 0) {
+                // Credential bytes: any value, 0 included; the length field counts them.
+                int n = int(rng() % uint32_t(f->cap + 1));
+                for (int k = 0; k < n; ++k)
+                    p[k] = uint8_t(rng() % 3 == 0 ? 0 : rng());
+                rec[f->lenOff] = uint8_t(n);
+                break;
+            }
+            randText(p, f->cap);
+            break;
         case FieldKind::LongStr:
             randText(p, f->cap);
             break;
@@ -756,6 +766,50 @@ TEST(CapxHostile, ShortStringLongerThanTheFieldIsCutAndSkipped)
     ASSERT_EQ(decode(frameOf(body), m), CAPX_LOGIN);
     EXPECT_EQ(std::string(m.login.userId), std::string(64, 'u'));
     EXPECT_STREQ(m.login.passwd, "pw");       // the cursor moved past all 200 bytes
+}
+
+TEST(CapxCredentials, ZeroBytesTravelWithTheirLength)
+{
+    // Scrambled credentials can hold 0 bytes: the length fields carry them
+    // through encode, decode and the text form; a length of 0 means the text
+    // ends at its NUL.
+    CapxMsg m = zeroed();
+    m.msgId = CAPX_LOGIN;
+    std::memcpy(m.login.userId, "ab", 2);
+    std::memcpy(m.login.passwd, "\x61\x00\xA0\xCA\x96", 5);
+    m.login.passwdLen = 5;
+    std::vector<uint8_t> f = encode(m);
+    ASSERT_GE(f.size(), 12u);
+    const std::vector<uint8_t> head(f.begin() + 2, f.begin() + 12);
+    EXPECT_EQ(head, (std::vector<uint8_t>{CAPX_LOGIN, 2, 'a', 'b', 5, 0x61, 0x00, 0xA0, 0xCA, 0x96}));
+    CapxMsg d;
+    ASSERT_EQ(decode(f, d), CAPX_LOGIN);
+    EXPECT_EQ(d.login.userIdLen, 2);
+    EXPECT_EQ(d.login.passwdLen, 5);
+    EXPECT_EQ(0, std::memcmp(d.login.passwd, "\x61\x00\xA0\xCA\x96", 5));
+    EXPECT_EQ(encode(d), f);
+    EXPECT_NE(text(d).find("passwd=\"a\\x00\\xA0\\xCA\\x96\""), std::string::npos) << text(d);
+    CapxMsg t;
+    char err[200];
+    ASSERT_EQ(capxMsgFromText(text(d).c_str(), &t, err, sizeof err), 0) << err;
+    EXPECT_EQ(encode(t), f);
+
+    // CHANGE_PASSWD and LOGOUT carry their credentials the same way; a length
+    // above the field is cut to the field.
+    m = zeroed();
+    m.msgId = CAPX_CHANGE_PASSWD;
+    m.changePasswd.userIdLen = 200;
+    std::memset(m.changePasswd.userId, 0, sizeof m.changePasswd.userId);
+    m.changePasswd.passwdLen = 1;
+    f = encode(m);
+    ASSERT_EQ(f.size(), 2u + 1u + 1u + 64u + 1u + 1u);
+    EXPECT_EQ(f[3], 64);
+    EXPECT_EQ(f[68], 1);
+    m = zeroed();
+    m.msgId = CAPX_LOGOUT;
+    m.logout.userIdLen = 3;
+    std::memcpy(m.logout.userId, "a\0b", 3);
+    EXPECT_EQ(encode(m), (std::vector<uint8_t>{0, 5, CAPX_LOGOUT, 3, 'a', 0, 'b'}));
 }
 
 TEST(CapxHostile, DataLength4000)

@@ -118,7 +118,7 @@ TEST(CapxText, Errors)
         {"LOGOUT userId=\"bob\"x", "userId: text after the closing quote"},
         {"LOGOUT userId=\"\\q\"", "userId: unknown escape \\q"},
         {"LOGOUT userId=\"\\x4\"", "userId: \\x needs two hexadecimal digits"},
-        {"LOGOUT userId=\"a\\x00b\"", "userId must not contain a NUL byte"},
+        {"LOGOUT_ACK msg=\"a\\x00b\"", "msg must not contain a NUL byte"},
         {"VOIP_SETUP ipAddr=\"12345678901234567\"", "ipAddr is too long (17 bytes, at most 16)"},
         {"LOGIN version=\"12345678901234567\"", "version is too long (17 bytes, at most 16)"},
         {"PERIODIC_REPORT group[64].groupId=1", "group[64].groupId: index 64 out of range (0..63)"},

@@ -28,7 +28,10 @@ namespace {
 struct SampleOps : AgentLinkOps {
     int soundInit() override { return 0; }
     QString outputDeviceName() override { return QStringLiteral("Built-in Audio Analog Stereo"); }
-    int txLogin(const char*, const char*, const char*, int, int, int, int) override { return 0; }
+    int txLogin(const char*, int, const char*, int, const char*, int, int, int, int) override
+    {
+        return 0;
+    }
     int socketStart(const char*, int) override { return 0; }
     void shutdown(int) override {}
 };

@@ -12,7 +12,10 @@ class MissingOps : public AgentLinkOps {
 public:
     int soundInit() override { return -1; }
     QString outputDeviceName() override { return QString(); }
-    int txLogin(const char*, const char*, const char*, int, int, int, int) override { return -1; }
+    int txLogin(const char*, int, const char*, int, const char*, int, int, int, int) override
+    {
+        return -1;
+    }
     int socketStart(const char*, int) override { return -1; }
     void shutdown(int code) override
     {

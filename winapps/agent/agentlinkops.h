@@ -13,9 +13,11 @@ public:
     virtual int soundInit() = 0;
     // Name of the output device, empty when there is none.
     virtual QString outputDeviceName() = 0;
-    // Sends LOGIN with the scrambled credentials (NUL-terminated).
-    virtual int txLogin(const char* userId, const char* password, const char* phoneNumber,
-                        int major, int minor, int patch, int captionerType) = 0;
+    // Sends LOGIN with the scrambled credentials, which can hold 0 bytes:
+    // userId and password with their lengths, the phone number NUL-terminated.
+    virtual int txLogin(const char* userId, int userIdLen, const char* password, int passwordLen,
+                        const char* phoneNumber, int major, int minor, int patch,
+                        int captionerType) = 0;
     // Starts the server link to address:port.
     virtual int socketStart(const char* address, int port) = 0;
     // Ends the program (posDown); a fake may return.

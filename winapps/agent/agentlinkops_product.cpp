@@ -15,11 +15,12 @@ QString ProductAgentLinkOps::outputDeviceName()
     return name ? QString::fromUtf8(name) : QString();
 }
 
-int ProductAgentLinkOps::txLogin(const char* userId, const char* password, const char* phoneNumber,
-                                 int major, int minor, int patch, int captionerType)
+int ProductAgentLinkOps::txLogin(const char* userId, int userIdLen, const char* password,
+                                 int passwordLen, const char* phoneNumber, int major, int minor,
+                                 int patch, int captionerType)
 {
-    return capcTxLogin(&g_capcInfo.link, userId, password, phoneNumber, major, minor, patch,
-                       captionerType);
+    return capcTxLogin(&g_capcInfo.link, userId, userIdLen, password, passwordLen, phoneNumber,
+                       major, minor, patch, captionerType);
 }
 
 // The link's notifications reach the agent task only once it has

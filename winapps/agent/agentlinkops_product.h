@@ -8,8 +8,9 @@ class ProductAgentLinkOps : public AgentLinkOps {
 public:
     int soundInit() override;
     QString outputDeviceName() override;
-    int txLogin(const char* userId, const char* password, const char* phoneNumber, int major,
-                int minor, int patch, int captionerType) override;
+    int txLogin(const char* userId, int userIdLen, const char* password, int passwordLen,
+                const char* phoneNumber, int major, int minor, int patch,
+                int captionerType) override;
     int socketStart(const char* address, int port) override;
     void shutdown(int code) override;
 };

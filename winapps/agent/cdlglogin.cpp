@@ -20,10 +20,10 @@
 
 namespace {
 
-// Scrambles text with key and stores it NUL-terminated in field, cut to
-// keep characters.
-void storeScrambled(const QByteArray& text, uint8_t key, char* field, size_t fieldSize,
-                    int keep)
+// Scrambles text with key and stores it in field, cut to keep bytes, with a
+// NUL after it; returns the bytes stored. Scrambling can produce 0 bytes, so
+// the length, not the NUL, says where the text ends.
+int storeScrambled(const QByteArray& text, uint8_t key, char* field, size_t fieldSize, int keep)
 {
     char scrambled[128];
     const int n = capcLoginScramble(text.constData(), int(text.size()), key, scrambled,
@@ -31,8 +31,9 @@ void storeScrambled(const QByteArray& text, uint8_t key, char* field, size_t fie
     int len = n < keep ? n : keep;
     if (size_t(len) >= fieldSize)
         len = int(fieldSize) - 1;
+    std::memset(field, 0, fieldSize);
     std::memcpy(field, scrambled, size_t(len));
-    field[len] = '\0';
+    return len;
 }
 
 }  // namespace
@@ -207,16 +208,18 @@ void CDlgLogin::OnLogin()
     if (beforeLoginHook_)
         beforeLoginHook_();
     ConsoleContext& c = conContext();
-    storeScrambled(loginId_.toUtf8(), CAPC_LOGIN_KEY_USER_ID, c.userId, sizeof c.userId, 45);
-    storeScrambled(password_.toUtf8(), CAPC_LOGIN_KEY_PASSWORD, c.password, sizeof c.password,
-                   45);
+    c.userIdLen = storeScrambled(loginId_.toUtf8(), CAPC_LOGIN_KEY_USER_ID, c.userId,
+                                 sizeof c.userId, 45);
+    c.passwordLen = storeScrambled(password_.toUtf8(), CAPC_LOGIN_KEY_PASSWORD, c.password,
+                                   sizeof c.password, 45);
     storeScrambled(phoneNumber_.toUtf8(), CAPC_LOGIN_KEY_PHONE, c.phoneNumber,
                    sizeof c.phoneNumber, 19);
     c.loginMode = 0;
 
     AgentLinkOps& ops = agentLinkOps();
-    ops.txLogin(c.userId, c.password, c.phoneNumber, QUILLON_VERSION_MAJOR, QUILLON_VERSION_MINOR,
-                QUILLON_VERSION_PATCH, c.captionerType);
+    ops.txLogin(c.userId, c.userIdLen, c.password, c.passwordLen, c.phoneNumber,
+                QUILLON_VERSION_MAJOR, QUILLON_VERSION_MINOR, QUILLON_VERSION_PATCH,
+                c.captionerType);
     if (conIsPublished() && linkTryHook_)
         linkTryHook_();
     ops.socketStart(c.serverHost, serverPort(c.systemType));

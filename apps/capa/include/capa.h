@@ -163,9 +163,12 @@ int capcStenoServerStart(int port);
 // ---- send builders (capctxmsg) ----------------------------------------------
 // Each returns 0 when the frame was written, -1 when there is no link context
 // or the write failed or was discarded (so callers can see failures).
-int capcTxLogin(CapcLink* link, const char* userId, const char* passwd,
-                const char* reqPhoneNumber, int major, int minor, int patch, int stenoFormat);
-int capcTxLogout(const char* userId);
+// Scrambled credentials can hold 0 bytes, so they come with their lengths
+// (at most 64 bytes are sent; a negative length takes the text up to its NUL).
+int capcTxLogin(CapcLink* link, const char* userId, int userIdLen, const char* passwd,
+                int passwdLen, const char* reqPhoneNumber, int major, int minor, int patch,
+                int stenoFormat);
+int capcTxLogout(const char* userId, int userIdLen = -1);
 int capcTxAssignReq();
 int capcTxControl(int control);
 int capcTxData(int length, const char* text);
@@ -176,7 +179,8 @@ int capcTxHoEvent(int eventId, int result);
 int capcTxCaSvcState(int inService, int cause);
 int capcTxCallReport(int rxFromSteno, int discardFromSteno, int txToSvr, int rxSvrAck,
                      int rxVocFrameFromSvr, int kaFailCnt);
-int capcTxChangePasswd(CapcLink* link, const char* userId, const char* passwd);
+int capcTxChangePasswd(CapcLink* link, const char* userId, int userIdLen, const char* passwd,
+                       int passwdLen);
 int capcTxKeepAliveAck(uint32_t svrTxStampSec, uint32_t svrTxStampUsec, int caState);
 int capcTxLinkProbe();
 

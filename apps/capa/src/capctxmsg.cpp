@@ -38,6 +38,18 @@ void copyText(char* dst, size_t cap, const char* src)
     dst[n] = '\0';
 }
 
+// Copies credential bytes (len < 0: up to the NUL) into a short-string field
+// of CAPX_SHORT_STR_MAX characters and returns the count for its length field.
+uint8_t copyCredential(char* dst, const char* src, int len)
+{
+    if (src == nullptr) return 0;
+    if (len < 0) len = static_cast<int>(strnlen(src, CAPX_SHORT_STR_MAX));
+    if (len > CAPX_SHORT_STR_MAX) len = CAPX_SHORT_STR_MAX;
+    std::memcpy(dst, src, static_cast<size_t>(len));
+    dst[len] = '\0';
+    return static_cast<uint8_t>(len);
+}
+
 // A zeroed record carrying message id `id`: every builder starts from one.
 void blankMsg(CapxMsg& m, uint8_t id)
 {
@@ -64,14 +76,15 @@ int transmit(CapcLink* link, const CapxMsg& msg, OnFail onFail, int line)
 
 void capcSetClock(CapcClock clock) { g_clock.store(clock != nullptr ? clock : systemClock); }
 
-int capcTxLogin(CapcLink* link, const char* userId, const char* passwd, const char* reqPhoneNumber,
-                int major, int minor, int patch, int stenoFormat)
+int capcTxLogin(CapcLink* link, const char* userId, int userIdLen, const char* passwd,
+                int passwdLen, const char* reqPhoneNumber, int major, int minor, int patch,
+                int stenoFormat)
 {
     if (link == nullptr) return -1;
     CapxMsg m;
     blankMsg(m, CAPX_LOGIN);
-    copyText(m.login.userId, sizeof m.login.userId, userId);
-    copyText(m.login.passwd, sizeof m.login.passwd, passwd);
+    m.login.userIdLen = copyCredential(m.login.userId, userId, userIdLen);
+    m.login.passwdLen = copyCredential(m.login.passwd, passwd, passwdLen);
     if (reqPhoneNumber != nullptr)
         copyText(m.login.reqPhoneNumber, sizeof m.login.reqPhoneNumber, reqPhoneNumber);
     m.login.versionLen = 3;
@@ -82,11 +95,11 @@ int capcTxLogin(CapcLink* link, const char* userId, const char* passwd, const ch
     return transmit(link, m, OnFail::Nothing, __LINE__);
 }
 
-int capcTxLogout(const char* userId)
+int capcTxLogout(const char* userId, int userIdLen)
 {
     CapxMsg m;
     blankMsg(m, CAPX_LOGOUT);
-    copyText(m.logout.userId, sizeof m.logout.userId, userId);
+    m.logout.userIdLen = copyCredential(m.logout.userId, userId, userIdLen);
     return transmit(defaultLink(), m, OnFail::FatalAndPostClose, __LINE__);
 }
 
@@ -182,13 +195,14 @@ int capcTxCallReport(int rxFromSteno, int discardFromSteno, int txToSvr, int rxS
     return transmit(defaultLink(), m, OnFail::PostClose, __LINE__);
 }
 
-int capcTxChangePasswd(CapcLink* link, const char* userId, const char* passwd)
+int capcTxChangePasswd(CapcLink* link, const char* userId, int userIdLen, const char* passwd,
+                       int passwdLen)
 {
     if (link == nullptr) return -1;
     CapxMsg m;
     blankMsg(m, CAPX_CHANGE_PASSWD);
-    copyText(m.changePasswd.userId, sizeof m.changePasswd.userId, userId);
-    copyText(m.changePasswd.passwd, sizeof m.changePasswd.passwd, passwd);
+    m.changePasswd.userIdLen = copyCredential(m.changePasswd.userId, userId, userIdLen);
+    m.changePasswd.passwdLen = copyCredential(m.changePasswd.passwd, passwd, passwdLen);
     return transmit(link, m, OnFail::PostClose, __LINE__);
 }
 

@@ -132,6 +132,9 @@ struct CapxRelease {
     uint8_t cause;
 };
 
+// Credentials travel scrambled and may hold 0 bytes: a non-zero length field
+// gives the bytes in use (the decoder always sets it); 0 means the text ends
+// at its NUL.
 struct CapxLogin {
     uint8_t msgId;
     char userId[CAPX_SHORT_STR_MAX + 1];
@@ -141,6 +144,8 @@ struct CapxLogin {
     uint8_t version[CAPX_VERSION_MAX]; // not NUL-terminated
     uint8_t stenoFormat;
     char msg[CAPX_LONG_STR_MAX + 1];
+    uint8_t userIdLen;                 // bytes of userId in use, or 0 (NUL-terminated)
+    uint8_t passwdLen;                 // bytes of passwd in use, or 0 (NUL-terminated)
 };
 
 struct CapxLoginAck {
@@ -161,6 +166,7 @@ struct CapxLoginAck {
 struct CapxLogout {
     uint8_t msgId;
     char userId[CAPX_SHORT_STR_MAX + 1];
+    uint8_t userIdLen;                 // as in CapxLogin
 };
 
 struct CapxLogoutAck {
@@ -210,6 +216,8 @@ struct CapxChangePasswd {
     uint8_t msgId;
     char userId[CAPX_SHORT_STR_MAX + 1];
     char passwd[CAPX_SHORT_STR_MAX + 1];
+    uint8_t userIdLen;                 // as in CapxLogin
+    uint8_t passwdLen;
 };
 
 struct CapxMessage {

@@ -63,7 +63,7 @@ void encodeFields(const FieldDesc* f, int count, const uint8_t* rec, Writer& w)
             break;
         }
         case FieldKind::ShortStr: {
-            int n = boundedLen(p, f->cap);
+            int n = strFieldLen(f, rec);
             w.be(uint64_t(n), 1);
             w.bytes(p, n);
             break;
@@ -146,6 +146,8 @@ void decodeFields(const FieldDesc* f, int count, uint8_t* rec, Reader& r)
             int n = int(r.be(lenBytes));
             int k = r.copy(p, n, f->cap);
             p[k] = 0;
+            if (f->kind == FieldKind::ShortStr && f->lenOff != 0)
+                rec[f->lenOff] = uint8_t(k);
             break;
         }
         case FieldKind::Fixed:

@@ -45,6 +45,17 @@ inline int boundedLen(const uint8_t* p, int cap)
     return nul ? int(static_cast<const uint8_t*>(nul) - p) : cap;
 }
 
+// Bytes in use of a short or long string field of the record: the explicit
+// length when the field has one and it is set, else the text up to its NUL;
+// never more than the field holds.
+inline int strFieldLen(const FieldDesc* f, const uint8_t* rec)
+{
+    const uint8_t* p = rec + f->recOff;
+    if (f->kind == FieldKind::ShortStr && f->lenOff != 0 && rec[f->lenOff] != 0)
+        return rec[f->lenOff] < f->cap ? rec[f->lenOff] : f->cap;
+    return boundedLen(p, f->cap);
+}
+
 // Writes v in decimal at out (room for 20 digits); returns the digit count.
 inline int formatDec(char* out, uint64_t v)
 {

@@ -19,6 +19,12 @@ constexpr FieldDesc strField(const char* name, FieldKind kind, size_t recBytes, 
 {
     return FieldDesc{name, kind, 0, 0, uint16_t(off), uint16_t(recBytes - 1), 0, 0, nullptr, nullptr};
 }
+// A short string of credential bytes with an explicit 8-bit length field.
+constexpr FieldDesc bytesStrField(const char* name, size_t recBytes, size_t off, size_t lenOff)
+{
+    return FieldDesc{name, FieldKind::ShortStr, 0, 0, uint16_t(off), uint16_t(recBytes - 1),
+                     uint16_t(lenOff), 0, nullptr, nullptr};
+}
 constexpr FieldDesc fixedField(const char* name, int wire, size_t recBytes, size_t off)
 {
     return FieldDesc{name, FieldKind::Fixed, uint8_t(wire), 0, uint16_t(off), uint16_t(recBytes - 1), 0,
@@ -39,6 +45,7 @@ constexpr FieldDesc groupField(const char* name, size_t off, const GroupDesc* g)
 #define U16(S, f) intField(#f, 2, sizeof(S::f), offsetof(S, f))
 #define U32(S, f) intField(#f, 4, sizeof(S::f), offsetof(S, f))
 #define SSTR(S, f) strField(#f, FieldKind::ShortStr, sizeof(S::f), offsetof(S, f))
+#define BSTR(S, f) bytesStrField(#f, sizeof(S::f), offsetof(S, f), offsetof(S, f##Len))
 #define LSTR(S, f) strField(#f, FieldKind::LongStr, sizeof(S::f), offsetof(S, f))
 #define FIX16(S, f) fixedField(#f, 16, sizeof(S::f), offsetof(S, f))
 #define MSGID(S) U8(S, msgId)
@@ -68,7 +75,7 @@ const FieldDesc kData[] = {
 const FieldDesc kRelease[] = {MSGID(CapxRelease), U8(CapxRelease, cause)};
 
 const FieldDesc kLogin[] = {
-    MSGID(CapxLogin), SSTR(CapxLogin, userId), SSTR(CapxLogin, passwd), FIX16(CapxLogin, reqPhoneNumber),
+    MSGID(CapxLogin), BSTR(CapxLogin, userId), BSTR(CapxLogin, passwd), FIX16(CapxLogin, reqPhoneNumber),
     rawField("version", sizeof(CapxLogin::version), offsetof(CapxLogin, version),
              offsetof(CapxLogin, versionLen), nullptr),
     U8(CapxLogin, stenoFormat), LSTR(CapxLogin, msg)};
@@ -79,7 +86,7 @@ const FieldDesc kLoginAck[] = {
     U8(CapxLoginAck, language), U8(CapxLoginAck, upgradeRequired), U8(CapxLoginAck, loginMode),
     U8(CapxLoginAck, dataLogFlag), LSTR(CapxLoginAck, msg), U8(CapxLoginAck, eValue)};
 
-const FieldDesc kLogout[] = {MSGID(CapxLogout), SSTR(CapxLogout, userId)};
+const FieldDesc kLogout[] = {MSGID(CapxLogout), BSTR(CapxLogout, userId)};
 
 const FieldDesc kLogoutAck[] = {MSGID(CapxLogoutAck), U8(CapxLogoutAck, result), LSTR(CapxLogoutAck, msg)};
 
@@ -102,7 +109,7 @@ const FieldDesc kVoipSetup[] = {
 const FieldDesc kResult[] = {MSGID(CapxResult), U8(CapxResult, result)};
 
 const FieldDesc kChangePasswd[] = {
-    MSGID(CapxChangePasswd), SSTR(CapxChangePasswd, userId), SSTR(CapxChangePasswd, passwd)};
+    MSGID(CapxChangePasswd), BSTR(CapxChangePasswd, userId), BSTR(CapxChangePasswd, passwd)};
 
 const FieldDesc kMessage[] = {
     MSGID(CapxMessage), U8(CapxMessage, broadcastLevel), U32(CapxMessage, caId), LSTR(CapxMessage, msg)};

@@ -10,7 +10,8 @@ namespace capx {
 
 enum class FieldKind : uint8_t {
     Int,        // big-endian unsigned of wireSize bytes; record integer of recSize bytes
-    ShortStr,   // uint8 length + bytes; NUL-terminated record text of cap characters
+    ShortStr,   // uint8 length + bytes; NUL-terminated record text of cap characters,
+                // or, with lenOff, bytes whose count is the uint8 at lenOff (0: up to the NUL)
     LongStr,    // uint16 length + bytes; as above
     Fixed,      // exactly wireSize bytes, NUL-padded; record text of wireSize characters
     Raw,        // uint16 length + bytes; record length field at lenOff + byte array of cap
@@ -26,7 +27,8 @@ struct FieldDesc {
     uint8_t recSize;           // Int: 1, 2, 4 or 8
     uint16_t recOff;           // offset in the record (in the entry for group fields)
     uint16_t cap;              // strings: characters held; Raw: bytes held
-    uint16_t lenOff;           // Raw: offset of the 16-bit length field
+    uint16_t lenOff;           // Raw: offset of the 16-bit length field; ShortStr: offset of
+                               // an 8-bit length field, or 0 for none
     uint16_t clampTo;          // Int: encoder writes min(value, clampTo) when not 0
     const char* lenName;       // Raw: trace name of the length, or null
     const GroupDesc* group;    // Group only

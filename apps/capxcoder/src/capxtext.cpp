@@ -166,6 +166,13 @@ bool assign(const FieldDesc* f, uint8_t* rec, const Value& v, const char* key, c
         storeInt(rec + f->lenOff, 2, uint64_t(v.len));
         return true;
     }
+    if (f->kind == FieldKind::ShortStr && f->lenOff != 0) {
+        // Credential bytes: 0 bytes allowed, the length says how many.
+        std::memset(p, 0, size_t(cap) + 1);
+        std::memcpy(p, v.bytes, size_t(v.len));
+        rec[f->lenOff] = uint8_t(v.len);
+        return true;
+    }
     if (std::memchr(v.bytes, 0, size_t(v.len)) != nullptr) {
         setErr(err, errCap, "%s must not contain a NUL byte", key);
         return false;
@@ -256,7 +263,7 @@ void printFields(TextWriter& w, const FieldDesc* f, int count, const uint8_t* re
             break;
         case FieldKind::ShortStr:
         case FieldKind::LongStr:
-            w.quoted(p, boundedLen(p, f->cap));
+            w.quoted(p, strFieldLen(f, rec));
             break;
         case FieldKind::Fixed:
             w.quoted(p, boundedLen(p, f->wireSize));

@@ -121,7 +121,7 @@ void traceFields(TextOut& out, const FieldDesc* f, int count, const uint8_t* rec
             break;
         case FieldKind::ShortStr:
         case FieldKind::LongStr:
-            dumpField(out, name, p, boundedLen(p, f->cap));
+            dumpField(out, name, p, strFieldLen(f, rec));
             break;
         case FieldKind::Fixed:
             dumpField(out, name, p, boundedLen(p, f->wireSize));

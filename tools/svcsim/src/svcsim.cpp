@@ -31,10 +31,12 @@ bool readExact(int fd, uint8_t* p, size_t n)
     return true;
 }
 
-std::string unscramble(const char* text, uint8_t key)
+// Unscrambles a decoded credential of len bytes (the decoder sets the length;
+// 0 bytes inside are part of it).
+std::string unscramble(const char* text, int len, uint8_t key)
 {
     char out[128];
-    const int n = capcLoginUnscramble(text, static_cast<int>(strnlen(text, 100)), key, out, sizeof out);
+    const int n = capcLoginUnscramble(text, len, key, out, sizeof out);
     return std::string(out, static_cast<size_t>(n));
 }
 
@@ -261,8 +263,10 @@ void SvcSim::handleFrame(const SvcSimFrame& f, int conn)
         ack.loginAck.eValue = static_cast<uint8_t>(cfg_.linkKey);
         std::snprintf(ack.loginAck.msg, sizeof ack.loginAck.msg, "%s", cfg_.loginMsg.c_str());
         if (!cfg_.expectUserId.empty() || !cfg_.expectPassword.empty()) {
-            const std::string user = unscramble(f.msg.login.userId, CAPC_LOGIN_KEY_USER_ID);
-            const std::string pass = unscramble(f.msg.login.passwd, CAPC_LOGIN_KEY_PASSWORD);
+            const std::string user =
+                unscramble(f.msg.login.userId, f.msg.login.userIdLen, CAPC_LOGIN_KEY_USER_ID);
+            const std::string pass =
+                unscramble(f.msg.login.passwd, f.msg.login.passwdLen, CAPC_LOGIN_KEY_PASSWORD);
             if (user != cfg_.expectUserId || pass != cfg_.expectPassword) {
                 ack.loginAck.result = 1;
                 ack.loginAck.eValue = 0;

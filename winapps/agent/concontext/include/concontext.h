@@ -108,6 +108,11 @@ struct ConsoleContext {
     char password[80];                   // scrambled password
     char newPassword[80];
     char phoneNumber[20];
+    // Bytes in use of the three scrambled credentials above: scrambling can
+    // produce 0 bytes, so the texts are not NUL-terminated strings.
+    ConInt userIdLen;
+    ConInt passwordLen;
+    ConInt newPasswordLen;
     ConInt RxCnt;                        // voice frames received this call
     ConInt TxCnt;                        // voice payloads sent this call
     ConInt TxLoopCnt;

@@ -65,6 +65,9 @@ void conContextReset()
     std::memset(c.password, 0, sizeof c.password);
     std::memset(c.newPassword, 0, sizeof c.newPassword);
     std::memset(c.phoneNumber, 0, sizeof c.phoneNumber);
+    c.userIdLen = 0;
+    c.passwordLen = 0;
+    c.newPasswordLen = 0;
     c.RxCnt = 0;
     c.TxCnt = 0;
     c.TxLoopCnt = 0;
