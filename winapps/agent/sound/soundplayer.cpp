@@ -2,7 +2,6 @@
 
 #include "pos.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -52,12 +51,10 @@ QStringList soundFolders()
         std::lock_guard<std::mutex> g(g_folderLock);
         if (!g_folders.isEmpty()) return g_folders;
     }
-    // applicationDirPath needs the application object; without one the
-    // executable's own link tells where it is.
-    const QString exeDir =
-        QCoreApplication::instance()
-            ? QCoreApplication::applicationDirPath()
-            : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
+    // The executable's own link, read once: the playback thread asks too, and
+    // this needs no application object.
+    static const QString exeDir =
+        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
     return {QStringLiteral(QUILLON_SOUND_DIR), exeDir + QStringLiteral("/sounds")};
 }
 

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 enum class SoundMode { Async, AsyncLoop, Sync };
 
@@ -29,6 +30,9 @@ void setSoundPlayer(SoundPlayer* p);
 // Creates the libsndfile + PortAudio player once per process and installs it.
 // It plays on the default output device; QUILLON_AUDIO=none makes it silent.
 void installProductSoundPlayer();
+// A player of its own (what installProductSoundPlayer installs), for tests.
+// Its destructor stops the sound and ends its playback thread.
+std::unique_ptr<SoundPlayer> makePortAudioSoundPlayer();
 
 // Test double: records "play <file> async|loop|sync" and "stop" lines; Sync
 // returns at once.

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 constexpr int WAVE_MAPPER = -1;
 
@@ -56,6 +57,14 @@ struct WaveIn;
 
 // handle is the WaveOut* or WaveIn*; hdr is null for open and close.
 using WaveCallback = void (*)(void* handle, int msg, void* instance, WaveHdr* hdr);
+
+// Other PortAudio users in the process share this layer's initialisation:
+// acquire initialises the back end once (false when it is "none" or failed),
+// each successful acquire is matched by one release. They open and close
+// their streams while holding the guard, as this layer does.
+bool waveBackendAcquire();
+void waveBackendRelease();
+std::unique_lock<std::mutex> waveBackendOpenCloseGuard();
 
 int waveOutGetNumDevs();
 int waveInGetNumDevs();

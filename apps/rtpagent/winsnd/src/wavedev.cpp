@@ -63,6 +63,11 @@ struct Registry {
 };
 Registry g_reg;
 
+// PortAudio keeps process-wide lists that opening and closing a stream
+// change without a lock of their own; every user in the process (this layer
+// and the console's sound player) opens and closes under this one.
+std::mutex g_paLock;
+
 void silentAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
 
 // The default device of the default host API comes first, so that device 0
@@ -96,6 +101,7 @@ Registry& registry()
     else if (s == "portaudio-output-only") g_reg.backend = Backend::OutputOnly;
     if (g_reg.backend == Backend::None) return g_reg;
     snd_lib_error_set_handler(silentAlsaErrors);
+    std::lock_guard<std::mutex> pa(g_paLock);
     if (Pa_Initialize() != paNoError) return g_reg;
     g_reg.paOk = true;
     listDevices(false, g_reg.outs);
@@ -269,6 +275,7 @@ int openStream(WaveStream& ws, bool input, const std::vector<PaDeviceIndex>& lis
     // Capture is handed on in 40 ms buffers, so a 40 ms period fills one
     // buffer per wake-up instead of half of one.
     const unsigned long framesPerBuffer = static_cast<unsigned long>(fmt->samplesPerSec / (input ? 25 : 50));
+    std::unique_lock<std::mutex> pa(g_paLock);
     PaError e = Pa_OpenStream(&ws.stream, input ? &p : nullptr, input ? nullptr : &p,
                               fmt->samplesPerSec, framesPerBuffer, paClipOff,
                               input ? inputCallback : outputCallback, &ws);
@@ -276,9 +283,12 @@ int openStream(WaveStream& ws, bool input, const std::vector<PaDeviceIndex>& lis
         ws.stream = nullptr;
         return WAVE_ERR_BACKEND;
     }
+    pa.unlock();
     sem_init(&ws.wake, 0, 0);
     if (pthread_create(&ws.helper, nullptr, helperMain, &ws) != 0) {
+        pa.lock();
         Pa_CloseStream(ws.stream);
+        pa.unlock();
         sem_destroy(&ws.wake);
         return WAVE_ERR_NOMEM;
     }
@@ -368,6 +378,7 @@ int closeStream(WaveStream& ws)
         // Finished buffers still on their way to the owner are delivered first.
         std::unique_lock<std::mutex> w(ws.idleLock);
         ws.idle.wait(w, [&] { return ws.pending.load() == 0; });
+        std::lock_guard<std::mutex> pa(g_paLock);
         Pa_CloseStream(ws.stream);
         ws.stream = nullptr;
     }
@@ -380,6 +391,27 @@ int closeStream(WaveStream& ws)
 }
 
 }  // namespace
+
+// ---- sharing the back end ----------------------------------------------------
+bool waveBackendAcquire()
+{
+    Registry& r = registry();
+    std::lock_guard<std::mutex> g(r.lock);
+    if (!r.paOk) return false;
+    std::lock_guard<std::mutex> pa(g_paLock);
+    return Pa_Initialize() == paNoError;
+}
+
+void waveBackendRelease()
+{
+    std::lock_guard<std::mutex> pa(g_paLock);
+    Pa_Terminate();
+}
+
+std::unique_lock<std::mutex> waveBackendOpenCloseGuard()
+{
+    return std::unique_lock<std::mutex>(g_paLock);
+}
 
 // ---- device lists -------------------------------------------------------------
 int waveOutGetNumDevs() { return static_cast<int>(registry().outs.size()); }
