@@ -29,8 +29,9 @@ int ProductAgentLinkOps::txLogin(const char* userId, int userIdLen, const char* 
 static void waitForAgentTask()
 {
     for (int i = 0; i < 500; ++i) {
-        PosTask* task = posGetTask(76);
-        if (task && __atomic_load_n(&task->regMark, __ATOMIC_ACQUIRE) == POS_TASK_REGISTERED)
+        // The task sets its own id, where the link threads post to, once it
+        // has registered and passed its start gate.
+        if (__atomic_load_n(&g_capcInfo.localTaskId, __ATOMIC_ACQUIRE) != 0)
             return;
         posMsecSleep(10);
     }
