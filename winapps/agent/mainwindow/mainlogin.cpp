@@ -157,9 +157,10 @@ bool CDarIduruDlg::RunLoginDialog()
 void CDarIduruDlg::OnSockOpen()
 {
     ConsoleContext& c = conContext();
-    if (c.loginState < 1 || c.userId[0] == '\0' || c.password[0] == '\0')
+    if (c.loginState < 1 || c.userIdLen <= 0 || c.passwordLen <= 0)
         return;
-    agentLinkOps().txLogin(c.userId, c.password, c.phoneNumber, versionBytes_[0],
+    agentLinkOps().txLogin(c.userId, c.userIdLen, c.password, c.passwordLen, c.phoneNumber,
+                           versionBytes_[0],
                            versionBytes_[1], versionBytes_[2], captionerType_);
     SetLinkStatus(LinkStatus::Trying);
 }
@@ -317,6 +318,7 @@ void CDarIduruDlg::OnChangePasswdAck(const CapxMsg& msg)
     ConsoleContext& c = conContext();
     if (msg.changePasswdAck.result == 0) {
         std::memcpy(c.password, c.newPassword, sizeof c.password);
+        c.passwordLen = c.newPasswordLen.load();
         prompter().inform(this, QStringLiteral("Your password was changed"));
     } else {
         prompter().inform(this, QStringLiteral("Change password failure!!!"));

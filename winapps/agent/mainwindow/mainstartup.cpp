@@ -627,7 +627,7 @@ void CDarIduruDlg::OnExit()
         SendCallReport();
         capcTxReleaseComplete();
     }
-    capcTxLogout(c.userId);
+    capcTxLogout(c.userId, c.userIdLen);
     sleepMs(1500);
     exiting_ = true;
     settings::flush();
