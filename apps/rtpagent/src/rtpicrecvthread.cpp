@@ -42,23 +42,7 @@ void* rtpRecvThread(void* arg)
     while (sap->rxContinueFlag.load() == 1) {
         sap->haveMore = 1;
         while (sap->haveMore) {
-            int more = 0;
-            const int n = rtp_session_recv_with_ts(sap->session, sap->rxBuf, RTP_RX_BUF, sap->recvTs, &more);
-            sap->haveMore = more;
-            if (n > 0) {
-                sap->rxStat[0] += 1;
-                if (sap->rxStarted.load() == 0) {
-                    posLogPrint("RTP:%d] Traffic Rx Started(%s.%d:%d)\n", sap->id, sap->mime,
-                                sap->payloadType.load(), sap->sp);
-                    sap->rxStarted = 1;
-                }
-                onRtpVoiceData(sap->rxBuf, n);
-                if (sap->logRx.load() == 1) dspMsgStream("RX", sap->rxBuf, n, 16);
-                sap->rxStat[1] += 1;
-                sap->rxStat[3] += 1;
-            } else if (sap->rxStarted.load() == 1) {
-                sap->rxStat[4] += 1;
-            }
+            rtpRecvOnce(sap);
             if (sap->rxContinueFlag.load() == 0) break;
         }
         sap->recvTs += 160;
@@ -66,6 +50,28 @@ void* rtpRecvThread(void* arg)
     if (rtpLogging(sap)) posLogPrint("RTP:%d] rtpRecvThread END...\n", sap->id);
     rtpSapClear(sap);
     return nullptr;
+}
+
+int rtpRecvOnce(RtpSap* sap)
+{
+    int more = 0;
+    const int n = rtp_session_recv_with_ts(sap->session, sap->rxBuf, RTP_RX_BUF, sap->recvTs, &more);
+    sap->haveMore = more;
+    if (n > 0) {
+        sap->rxStat[0] += 1;
+        if (sap->rxStarted.load() == 0) {
+            posLogPrint("RTP:%d] Traffic Rx Started(%s.%d:%d)\n", sap->id, sap->mime, sap->payloadType.load(),
+                        sap->sp);
+            sap->rxStarted = 1;
+        }
+        onRtpVoiceData(sap->rxBuf, n);
+        if (sap->logRx.load() == 1) dspMsgStream("RX", sap->rxBuf, n, 16);
+        sap->rxStat[1] += 1;
+        sap->rxStat[3] += 1;
+    } else if (sap->rxStarted.load() == 1) {
+        sap->rxStat[4] += 1;
+    }
+    return n;
 }
 
 int32_t onRtpVoiceData(const uint8_t* data, int32_t length)

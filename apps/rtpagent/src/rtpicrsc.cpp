@@ -47,25 +47,9 @@ void abandonStart(RtpSap* sap)
 
 }  // namespace
 
-int32_t rtpSapAlloc(int32_t userId, uint16_t payloadType, uint8_t rtpMode, const char* remoteIp,
-                    uint16_t remotePort)
+void rtpSapFill(RtpSap* sap, int32_t userId, uint16_t payloadType, uint8_t rtpMode, const char* remoteIp,
+                uint16_t remotePort)
 {
-    RtpSap* sap = &g_rtpAgent.sap[0];
-    if (rtpLogging(sap)) posLogPrint("RTP:%d] rtpSapAlloc()\n", sap->id);
-
-    // The set-up comes from the network: only a numeric IPv4 address, a
-    // payload type of the RTP range and a port with room for RTCP above it.
-    if (!numericIpv4(remoteIp) || payloadType > 127 || remotePort < 1 || remotePort > 65534) {
-        posLogPrint("RTP:%d] Err! rtpSapAlloc refused: remote(%.19s:%d) payloadType(%d)\n", sap->id,
-                    remoteIp ? remoteIp : "", remotePort, payloadType);
-        return -1;
-    }
-    int32_t expected = RTP_S_INIT;
-    if (!sap->state.compare_exchange_strong(expected, RTP_S_INIT | RTP_S_ALLOC)) {
-        RTP_DEBUG_LINE();
-        return -1;
-    }
-
     sap->id = 0;
     sap->userId = userId;
     sap->usedFlag = 1;
@@ -92,6 +76,28 @@ int32_t rtpSapAlloc(int32_t userId, uint16_t payloadType, uint8_t rtpMode, const
         sap->sendTs = 0;
     }
     sap->recvTs = 0;
+}
+
+int32_t rtpSapAlloc(int32_t userId, uint16_t payloadType, uint8_t rtpMode, const char* remoteIp,
+                    uint16_t remotePort)
+{
+    RtpSap* sap = &g_rtpAgent.sap[0];
+    if (rtpLogging(sap)) posLogPrint("RTP:%d] rtpSapAlloc()\n", sap->id);
+
+    // The set-up comes from the network: only a numeric IPv4 address, a
+    // payload type of the RTP range and a port with room for RTCP above it.
+    if (!numericIpv4(remoteIp) || payloadType > 127 || remotePort < 1 || remotePort > 65534) {
+        posLogPrint("RTP:%d] Err! rtpSapAlloc refused: remote(%.19s:%d) payloadType(%d)\n", sap->id,
+                    remoteIp ? remoteIp : "", remotePort, payloadType);
+        return -1;
+    }
+    int32_t expected = RTP_S_INIT;
+    if (!sap->state.compare_exchange_strong(expected, RTP_S_INIT | RTP_S_ALLOC)) {
+        RTP_DEBUG_LINE();
+        return -1;
+    }
+
+    rtpSapFill(sap, userId, payloadType, rtpMode, remoteIp, remotePort);
 
     if (rtpLogging(sap))
         posLogPrint("RTP%d] L(%s:%d) R(S%d:%s:%d) %s(%d) %d\n", sap->id, sap->localIp, sap->localPort,
@@ -106,7 +112,7 @@ int32_t rtpSapAlloc(int32_t userId, uint16_t payloadType, uint8_t rtpMode, const
     return 0;
 }
 
-int32_t rtpSapStart(RtpSap* sap)
+int32_t rtpSapOpenSession(RtpSap* sap)
 {
     const int mode = sap->rtpMode;
     RtpSession* s = nullptr;
@@ -168,6 +174,12 @@ int32_t rtpSapStart(RtpSap* sap)
         if (sap->ssrc) rtp_session_set_ssrc(s, static_cast<uint32_t>(sap->ssrc));
         rtp_session_set_source_description(s, "TALVINOR", "", "", "", "", "M01", "M");
     }
+    return 0;
+}
+
+int32_t rtpSapStart(RtpSap* sap)
+{
+    if (rtpSapOpenSession(sap) != 0) return -1;
     sap->state |= RTP_S_INS;
 
     if ((sap->rtpMode & RTP_MODE_RECV) && sap->pid == 0) {
