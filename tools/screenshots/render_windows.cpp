@@ -13,6 +13,9 @@
 #include "qcolors.h"
 #include "scriptedprompter.h"
 #include "userscreendisplay.h"
+#ifdef QUILLON_RENDER_MAIN
+#include "render_mainwindow.h"
+#endif
 
 #include <QApplication>
 #include <QDateTime>
@@ -148,5 +151,8 @@ int main(int argc, char** argv)
         strip.resize(520, 150);
         render(&strip, "colorcontrols");
     }
+#ifdef QUILLON_RENDER_MAIN
+    renderMainWindow([](QWidget* w, const char* name) { render(w, name); });
+#endif
     return g_failures == 0 ? 0 : 1;
 }

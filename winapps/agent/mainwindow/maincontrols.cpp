@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -143,9 +144,28 @@ void CDarIduruDlg::buildControls()
     for (int i = 0; i < 4; ++i)
         groups_[i] = new QGroupBox(QString::fromLatin1(groupCaptions[i]), this);
 
-    auto compact = [](QWidget* w, int minWidth) {
-        w->setMinimumWidth(minWidth);
-        w->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Buttons as wide as their longest caption, so the strip stays compact
+    // at any font size or scaling.
+    auto compact = [](QWidget* w, int) {
+        QStringList texts{static_cast<QAbstractButton*>(w)->text()};
+        switch (controlIdOf(w)) {
+        case IDC_JOIN:
+            texts << QStringLiteral("Pause");
+            break;
+        case IDC_REQUEST:
+            texts << QStringLiteral("Action");
+            break;
+        case IDC_NOTICE:
+            texts << QStringLiteral("Notice(99)");
+            break;
+        default:
+            break;
+        }
+        int width = 0;
+        for (const QString& t : texts)
+            width = std::max(width, w->fontMetrics().horizontalAdvance(t));
+        w->setFixedWidth(width + w->fontMetrics().height() + 2);
+        w->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     };
 
     // "Call": JOIN, Answer and the report buttons; the typing box below.
@@ -179,7 +199,8 @@ void CDarIduruDlg::buildControls()
     auto* steno = new QGridLayout(groups_[2]);
     steno->setContentsMargins(4, 2, 4, 4);
     steno->setSpacing(3);
-    control(IDC_STENO_STATE)->setMinimumWidth(86);
+    control(IDC_STENO_STATE)->setMinimumWidth(
+        control(IDC_STENO_STATE)->fontMetrics().horizontalAdvance(QStringLiteral("EclipseCAT")) + 8);
     steno->addWidget(control(IDC_STENO_STATE), 0, 0, 1, 5);
     steno->addWidget(control(IDC_INDICATOR), 0, 5);
     for (int i = 0; i < 5; ++i) {
@@ -193,16 +214,18 @@ void CDarIduruDlg::buildControls()
     internet->setContentsMargins(4, 2, 4, 4);
     internet->setSpacing(3);
     for (int id : {IDC_SERVICE, IDC_LINK_STATUS}) {
-        control(id)->setMinimumWidth(control(id)->fontMetrics().horizontalAdvance(
-                                         QStringLiteral("Caption Screen (xx)")));
+        control(id)->setMinimumWidth(
+            control(id)->fontMetrics().horizontalAdvance(QStringLiteral("SPECIALIST")) + 12);
         internet->addWidget(control(id));
     }
 
     // The window's own buttons at the right end.
     auto* own = new QVBoxLayout;
     own->setSpacing(3);
-    for (int id : {IDC_NOTICE, IDC_CONFIG, IDOK_EXIT})
+    for (int id : {IDC_NOTICE, IDC_CONFIG, IDOK_EXIT}) {
+        compact(control(id), 0);
         own->addWidget(control(id));
+    }
 
     auto* strip = new QHBoxLayout(this);
     strip->setContentsMargins(4, 2, 4, 4);
