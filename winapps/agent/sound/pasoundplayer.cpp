@@ -45,9 +45,11 @@ constexpr double kMaxSeconds = 60.0;
 constexpr int kChunkMs = 20;           // between two looks for a newer request
 constexpr int kTailMs = 50;            // silence past the device buffer
 constexpr double kLatency = 0.1;       // device buffer asked for, seconds
-// A Sync caller gives up this long after the sound should have ended (a
-// stalled device must not freeze the window for ever).
+// A Sync caller gives up this long after the sound should have ended, or
+// after asking if the sound has not even started (the back end's first
+// start-up included): a stalled device must not freeze the window for ever.
 constexpr auto kSyncGrace = std::chrono::seconds(3);
+constexpr auto kStartGrace = std::chrono::seconds(10);
 
 struct Sound {
     int rate = 0;
@@ -170,11 +172,10 @@ void PaSoundPlayer::play(const QString& fileName, SoundMode mode)
     cv_.notify_all();
     if (mode != SoundMode::Sync) return;
 
-    // Wait for the end. Until the thread knows how long the sound is, the
-    // grace counts from now; then from the sound's own end.
+    // Wait for the end, bounded as above.
     const auto asked = Clock::now();
     while (finished_ < seq && !quit_) {
-        const auto deadline = (active_ == seq ? activeEnd_ : asked) + kSyncGrace;
+        const auto deadline = active_ == seq ? activeEnd_ + kSyncGrace : asked + kStartGrace;
         if (Clock::now() >= deadline) {
             g.unlock();
             soundLog(QStringLiteral("sound %1 did not end in time").arg(fileName));
