@@ -5,6 +5,11 @@
 
 AgentLinkOps::~AgentLinkOps() = default;
 
+int AgentLinkOps::txChangePasswd(const char*, int, const char*, int)
+{
+    return -1;
+}
+
 namespace {
 
 // Used until the application installs the real operations.

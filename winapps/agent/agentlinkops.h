@@ -1,7 +1,7 @@
-// What the login dialogs need from the agent link, the audio layer and the
+// What the dialogs need from the agent link, the audio layer and the
 // runtime, behind one small interface: the product implementation calls
-// winsnd_init, capcTxLogin, capcSocketStart and posDown; tests install fakes
-// that record the calls.
+// winsnd_init, capcTxLogin, capcSocketStart, capcTxChangePasswd and posDown;
+// tests install fakes that record the calls.
 #pragma once
 
 #include <QString>
@@ -20,6 +20,10 @@ public:
                         int captionerType) = 0;
     // Starts the server link to address:port.
     virtual int socketStart(const char* address, int port) = 0;
+    // Sends CHANGE_PASSWD with the scrambled login id and new password (with
+    // their lengths: scrambled bytes may include 0). 0 sent, -1 not sent.
+    virtual int txChangePasswd(const char* userId, int userIdLen, const char* newPasswd,
+                               int newPasswdLen);
     // Ends the program (posDown); a fake may return.
     virtual void shutdown(int code) = 0;
 };

@@ -44,6 +44,15 @@ int ProductAgentLinkOps::socketStart(const char* address, int port)
     return capcSocketStart(address, port);
 }
 
+int ProductAgentLinkOps::txChangePasswd(const char* userId, int userIdLen, const char* newPasswd,
+                                        int newPasswdLen)
+{
+    // The send builder takes NUL-terminated texts for now.
+    (void)userIdLen;
+    (void)newPasswdLen;
+    return capcTxChangePasswd(&g_capcInfo.link, userId, newPasswd);
+}
+
 void ProductAgentLinkOps::shutdown(int code)
 {
     posDown(code);

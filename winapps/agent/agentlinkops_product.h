@@ -12,6 +12,8 @@ public:
                 const char* phoneNumber, int major, int minor, int patch,
                 int captionerType) override;
     int socketStart(const char* address, int port) override;
+    int txChangePasswd(const char* userId, int userIdLen, const char* newPasswd,
+                       int newPasswdLen) override;
     void shutdown(int code) override;
 };
 
