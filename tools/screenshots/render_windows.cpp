@@ -2,6 +2,7 @@
 // layouts can be checked by eye. Run it under Xvfb (render_windows.sh).
 //   render_windows <output folder>
 #include "agentlinkops.h"
+#include "captionreportlink.h"
 #include "ccolorlistbox.h"
 #include "ccolorstaticst.h"
 #include "cdlglogin.h"
@@ -9,6 +10,7 @@
 #include "cdlgserverconfig.h"
 #include "cfontconfig.h"
 #include "concontext.h"
+#include "dlgconfig.h"
 #include "dlgprogress.h"
 #include "qcolors.h"
 #include "scriptedprompter.h"
@@ -22,6 +24,7 @@
 #include <QDir>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
@@ -110,6 +113,19 @@ int main(int argc, char** argv)
     {
         CFontConfig font(nullptr);
         render(&font, "fontconfig");
+    }
+    {
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Quillon", "QuillonAgent");
+        store.setValue("Settings/CaptionerType", 2);
+        store.setValue("Settings/MacAnswerCmd", "GA GA");
+        store.setValue("Settings/AutoTransmitSpace", 5);
+        store.sync();
+        c.autoAnswerForTest = 1;
+        CaptionReportLink report;
+        DlgConfig config(nullptr, &report);
+        config.OnInitDialog();
+        render(&config, "config");
+        c.autoAnswerForTest = 0;
     }
     {
         QWidget parent;
