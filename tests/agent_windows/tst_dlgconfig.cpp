@@ -8,6 +8,7 @@
 #include "dlgconfig.h"
 #include "notifystatic.h"
 #include "scriptedprompter.h"
+#include "soundplayer.h"
 #include "userscreendisplay.h"
 #include "windowtest.h"
 
@@ -516,6 +517,26 @@ private slots:
         QCOMPARE(d.captionerType(), 4);
         clickOk(d);
         QCOMPARE(readInt(kSettings, kCaptionerType, -1), 4);
+    }
+
+    // ---- ring tone preview ----
+    void previewPlaysTheTrackBarPosition()
+    {
+        RecordingSoundPlayer player;
+        setSoundPlayer(&player);
+        DlgConfig d(nullptr, nullptr);
+        open(d);
+        auto* volume = d.controlAs<QSlider>(1031);
+        auto* preview = d.controlAs<QPushButton>(1049);
+        for (int position : {0, 5, 2}) {
+            volume->setValue(position);
+            preview->click();
+        }
+        setSoundPlayer(nullptr);
+        QCOMPARE(player.calls, (QStringList{"play RingVol0.wav async", "play RingVol5.wav async",
+                                            "play RingVol2.wav async"}));
+        // Moving the track bar alone writes nothing.
+        QVERIFY(!windowtest::rawValue(kSettings, kMyRingTone).isValid());
     }
 
     // ---- the test answer mark ----

@@ -8,6 +8,7 @@
 #include "notifystatic.h"
 #include "prompter.h"
 #include "settingsstore.h"
+#include "soundplayer.h"
 #include "userscreendisplay.h"
 
 #include <QButtonGroup>
@@ -26,12 +27,6 @@
 #include <QVBoxLayout>
 #include <climits>
 #include <cstring>
-
-// The ring-tone preview is the dialog's one use of the sound player.
-#if __has_include("soundplayer.h")
-#include "soundplayer.h"
-#define DLGCONFIG_HAS_SOUND_PLAYER 1
-#endif
 
 using namespace settings;
 
@@ -68,16 +63,6 @@ bool stripControlChars(QString* word)
         return false;
     *word = kept;
     return true;
-}
-
-void playRingPreview(const QString& fileName)
-{
-#ifdef DLGCONFIG_HAS_SOUND_PLAYER
-    soundPlayer().play(fileName, SoundMode::Async);
-#else
-    // The sound player is not part of this build yet.
-    (void)fileName;
-#endif
 }
 
 }  // namespace
@@ -417,7 +402,8 @@ void DlgConfig::OnStenoListChosen(int index)
 
 void DlgConfig::OnPreview()
 {
-    playRingPreview(ringFileName(ringVolume_->value()));
+    // Not waited for: a new sound replaces it.
+    soundPlayer().play(ringFileName(ringVolume_->value()), SoundMode::Async);
 }
 
 void DlgConfig::OnAutoAnswerMark()
