@@ -50,7 +50,10 @@ struct FakeOps : AgentLinkOps {
     ~FakeOps() override { setAgentLinkOps(nullptr); }
     int soundInit() override { return 0; }
     QString outputDeviceName() override { return QStringLiteral("Test Speaker"); }
-    int txLogin(const char*, const char*, const char*, int, int, int, int) override { return 0; }
+    int txLogin(const char*, int, const char*, int, const char*, int, int, int, int) override
+    {
+        return 0;
+    }
     int socketStart(const char*, int) override { return 0; }
     void shutdown(int) override {}
     int txChangePasswd(const char* userId, int userIdLen, const char* newPasswd,
@@ -647,7 +650,7 @@ private slots:
         ScriptedPrompter prompts;
         loginAs("agent9", "secret1");
         ConsoleContext& c = conContext();
-        const std::string storedPassword = c.password;
+        const std::string storedPassword(c.password, size_t(c.passwordLen.load()));
         QCOMPARE(storedPassword, scrambled("secret1", CAPC_LOGIN_KEY_PASSWORD));
         c.loginState = 2;
 
@@ -660,7 +663,7 @@ private slots:
         // The dialog stays up either way, and the password is unchanged
         // until the server acknowledges.
         QVERIFY(d.isVisible());
-        QCOMPARE(std::string(c.password), storedPassword);
+        QCOMPARE(std::string(c.password, size_t(c.passwordLen.load())), storedPassword);
         if (!message.isEmpty()) {
             QCOMPARE(prompts.texts(), QStringList{message});
             QVERIFY(ops.changes.empty());
@@ -668,7 +671,7 @@ private slots:
             QCOMPARE(edit(d, 1035)->text(), fresh);
             QCOMPARE(edit(d, 1036)->text(), confirm);
             QVERIFY(d.isOpenFlag());
-            QCOMPARE(c.newPassword[0], '\0');
+            QCOMPARE(c.newPasswordLen.load(), 0);
             return;
         }
         QVERIFY(prompts.entries().empty());
@@ -677,7 +680,7 @@ private slots:
         QCOMPARE(int(ops.changes.size()), 1);
         QCOMPARE(ops.changes[0].userId, scrambled("agent9", CAPC_LOGIN_KEY_USER_ID));
         QCOMPARE(ops.changes[0].newPasswd, expected);
-        QCOMPARE(std::string(c.newPassword), expected);
+        QCOMPARE(std::string(c.newPassword, size_t(c.newPasswordLen.load())), expected);
         for (int id : {1034, 1035, 1036})
             QVERIFY(edit(d, id)->text().isEmpty());
         QVERIFY(!d.isOpenFlag());
@@ -685,6 +688,39 @@ private slots:
         d.CancelForRinging();
         QVERIFY(!d.isVisible());
         QCOMPARE(d.result(), int(QDialog::Rejected));
+    }
+
+    // "€" is E2 82 AC in UTF-8: after a leading "a" the password key
+    // turns E2 into a 0 byte, so the stored password is not a C string.
+    void passwordsWithAZeroByteAfterScrambling()
+    {
+        FakeOps ops;
+        ScriptedPrompter prompts;
+        const QString old = QStringLiteral("a€bcdef");
+        loginAs("agent9", old);
+        ConsoleContext& c = conContext();
+        QCOMPARE(c.passwordLen.load(), 9);
+        QCOMPARE(c.password[1], '\0');
+        c.loginState = 2;
+        DlgConfig d(nullptr, nullptr);
+        open(d);
+        auto change = [&](const QString& current, const QString& fresh) {
+            edit(d, 1034)->setText(current);
+            edit(d, 1035)->setText(fresh);
+            edit(d, 1036)->setText(fresh);
+            d.controlAs<QPushButton>(1037)->click();
+        };
+        change("a", "a€xyzzz");   // equal up to the 0 byte only
+        QCOMPARE(prompts.texts(), QStringList{DlgConfig::wrongPasswordText()});
+        QVERIFY(ops.changes.empty());
+        change(old, "a€xyzzz");
+        QCOMPARE(prompts.texts().size(), 1);
+        QCOMPARE(int(ops.changes.size()), 1);
+        const std::string expected = scrambled("a€xyzzz", CAPC_LOGIN_KEY_PASSWORD);
+        QCOMPARE(expected.size(), size_t(9));
+        QCOMPARE(expected[1], '\0');
+        QCOMPARE(ops.changes[0].newPasswd, expected);
+        QCOMPARE(std::string(c.newPassword, size_t(c.newPasswordLen.load())), expected);
     }
 
     void clearCancelEmptiesThePasswordFields()

@@ -54,10 +54,17 @@ bool startRuntime()
     return capcStenoListenPort() > 0;
 }
 
-std::string unscramble(const char* text, uint8_t key)
+// A credential field of a decoded frame: its length, or up to the NUL when
+// the length is 0.
+std::string field(const char* text, int length)
+{
+    return length > 0 ? std::string(text, size_t(length)) : std::string(text);
+}
+
+std::string unscramble(const std::string& text, uint8_t key)
 {
     char out[128];
-    const int n = capcLoginUnscramble(text, int(std::strlen(text)), key, out, int(sizeof out));
+    const int n = capcLoginUnscramble(text.data(), int(text.size()), key, out, int(sizeof out));
     return std::string(out, size_t(n));
 }
 
@@ -104,8 +111,9 @@ private slots:
         // The console re-sends LOGIN when the link opens; here the link is
         // up once the simulator has a client, and the first LOGIN may have
         // been sent before it: send it again from the stored credentials.
-        QTRY_VERIFY_WITH_TIMEOUT(capcTxLogin(&g_capcInfo.link, c.userId, c.password,
-                                             c.phoneNumber, 2, 8, 4, 0) == 0,
+        QTRY_VERIFY_WITH_TIMEOUT(capcTxLogin(&g_capcInfo.link, c.userId, c.userIdLen,
+                                             c.password, c.passwordLen, c.phoneNumber, 2, 8,
+                                             4, 0) == 0,
                                  10000);
         QVERIFY(sim->waitForCount(CAPC_ID_LOGIN, 1, 10000));
         c.loginState = 2;
@@ -125,13 +133,14 @@ private slots:
         for (const SvcSimFrame& f : sim->frames())
             if (f.id == CAPX_CHANGE_PASSWD)
                 change = f;
-        QCOMPARE(std::string(change.msg.changePasswd.userId), std::string(c.userId));
-        QCOMPARE(std::string(change.msg.changePasswd.passwd), std::string(c.newPassword));
-        QCOMPARE(unscramble(change.msg.changePasswd.userId, CAPC_LOGIN_KEY_USER_ID),
-                 std::string("agent42"));
-        QCOMPARE(unscramble(change.msg.changePasswd.passwd, CAPC_LOGIN_KEY_PASSWORD),
-                 std::string("newpass22"));
-        QVERIFY(std::string(change.msg.changePasswd.passwd) != "newpass22");
+        const CapxChangePasswd& m = change.msg.changePasswd;
+        const std::string userId = field(m.userId, m.userIdLen);
+        const std::string passwd = field(m.passwd, m.passwdLen);
+        QCOMPARE(userId, std::string(c.userId, size_t(c.userIdLen.load())));
+        QCOMPARE(passwd, std::string(c.newPassword, size_t(c.newPasswordLen.load())));
+        QCOMPARE(unscramble(userId, CAPC_LOGIN_KEY_USER_ID), std::string("agent42"));
+        QCOMPARE(unscramble(passwd, CAPC_LOGIN_KEY_PASSWORD), std::string("newpass22"));
+        QVERIFY(passwd != "newpass22");
         // Until CHANGE_PASSWD_ACK the password in use stays the old one.
         QCOMPARE(std::string(c.password), passwordBefore);
 

@@ -47,10 +47,7 @@ int ProductAgentLinkOps::socketStart(const char* address, int port)
 int ProductAgentLinkOps::txChangePasswd(const char* userId, int userIdLen, const char* newPasswd,
                                         int newPasswdLen)
 {
-    // The send builder takes NUL-terminated texts for now.
-    (void)userIdLen;
-    (void)newPasswdLen;
-    return capcTxChangePasswd(&g_capcInfo.link, userId, newPasswd);
+    return capcTxChangePasswd(&g_capcInfo.link, userId, userIdLen, newPasswd, newPasswdLen);
 }
 
 void ProductAgentLinkOps::shutdown(int code)

@@ -45,10 +45,13 @@ QByteArray scramblePassword(const QString& text)
     return QByteArray(out, n < kCredentialKeep ? n : kCredentialKeep);
 }
 
-// The stored text of a credential field (up to its NUL).
-QByteArray storedCredential(const char* field, size_t size)
+// The stored bytes of a scrambled credential: its length field says where
+// it ends (scrambled bytes can be 0); a length outside the field gives none.
+QByteArray storedCredential(const char* field, size_t size, int length)
 {
-    return QByteArray(field, int(strnlen(field, size)));
+    if (length < 0 || size_t(length) >= size)
+        return QByteArray();
+    return QByteArray(field, length);
 }
 
 // Removes control characters; returns true when any was removed.
@@ -510,7 +513,8 @@ void DlgConfig::OnChangePassword()
     const QString confirm = confirmPwEdit_->text();
     ConsoleContext& c = conContext();
 
-    if (scramblePassword(current) != storedCredential(c.password, sizeof c.password)) {
+    if (scramblePassword(current)
+        != storedCredential(c.password, sizeof c.password, c.passwordLen)) {
         prompter().inform(this, wrongPasswordText());
         return;
     }
@@ -524,11 +528,12 @@ void DlgConfig::OnChangePassword()
     }
     // The password itself changes when the server acknowledges.
     const QByteArray scrambled = scramblePassword(fresh);
+    std::memset(c.newPassword, 0, sizeof c.newPassword);
     std::memcpy(c.newPassword, scrambled.constData(), size_t(scrambled.size()));
-    c.newPassword[scrambled.size()] = '\0';
-    const QByteArray userId = storedCredential(c.userId, sizeof c.userId);
+    c.newPasswordLen = int(scrambled.size());
+    const QByteArray userId = storedCredential(c.userId, sizeof c.userId, c.userIdLen);
     agentLinkOps().txChangePasswd(userId.constData(), int(userId.size()), c.newPassword,
-                                  int(scrambled.size()));
+                                  c.newPasswordLen);
     clearPasswordFields();
     openFlag_ = 0;
 }
