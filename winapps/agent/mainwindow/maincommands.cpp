@@ -117,7 +117,7 @@ void CDarIduruDlg::OnHandoverCancel()
 void CDarIduruDlg::ShowIndicatorChar(int n, bool red)
 {
     static const char kSpinner[] = ".oOo";
-    setControlText(IDC_INDICATOR, QString(QChar::fromLatin1(kSpinner[n % 4])));
+    setControlText(IDC_INDICATOR, QString(QChar::fromLatin1(kSpinner[unsigned(n) % 4u])));
     if (red)
         field(IDC_INDICATOR)->SetBkColor(kRed);
 }
@@ -159,6 +159,12 @@ void CDarIduruDlg::OnHoEvent(const CapxMsg& msg)
         }
         break;
     case 6:
+        // The attempt is over. This agent's own attempt (target ready or
+        // acted on) ends here too: its deadline must not act on it later,
+        // and a Request the server allows again must send a new request.
+        stopWindowTimer(TIMER_HANDOVER);
+        if (c.handoverState == 4 || c.handoverState == 5)
+            c.handoverState = 0;
         setControlText(IDC_REQUEST, QStringLiteral("Request"));
         colorButton(IDC_REQUEST)->SetTextColor(result ? kTextActive : kTextInactive);
         enableControl(IDC_REQUEST, result != 0);
