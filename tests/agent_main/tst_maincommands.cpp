@@ -27,11 +27,14 @@ using W = CDarIduruDlg;
 
 // A logged-in agent who is offered one call: BROADCAST shortly after the
 // login; the answer (ASSIGN_REQ) is followed by ASSIGN_COMPLETE and, unless
-// capStart is false, by CAP_START. Keep-alives keep the login up.
+// capStart is false, by CAP_START. Keep-alives keep the login up; they show
+// the agent busy, as the service does during a call, so that the agent task's
+// wrong-state rule never ends the call.
 SvcSimConfig callConfig(int loginMode = 0, bool capStart = true)
 {
     SvcSimConfig c;
     c.keepAlivePeriodMs = 500;
+    c.kaCaState = 4;
     c.agentId = 7;
     c.loginMode = loginMode;
     SvcSimStep offer;
