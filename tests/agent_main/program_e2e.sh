@@ -27,8 +27,10 @@ for _ in $(seq 1 50); do
   systype=$(( 300 + RANDOM % 5000 )); port=$(( (33210 + 5 * systype) % 65536 ))
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
 done
-mkdir -p "$work/cfg/Quillon"
-printf '[Settings]\nSystemType=%d\nUseStenoSW=0\n' "$systype" >"$work/cfg/Quillon/QuillonAgent.ini"
+# The settings come from a file of their own (--config); the per-user store
+# is left alone.
+mkdir -p "$work/cfg"
+printf '[Settings]\nSystemType=%d\nUseStenoSW=0\n' "$systype" >"$work/agent.ini"
 
 "$build/tools/svcsim/svcsim" --port "$port" --ka-period 500 --message "Welcome" >"$work/svcsim.log" 2>&1 &
 pids+=($!)
@@ -43,7 +45,7 @@ waitfor 10 xdotool getdisplaygeometry || fail "Xvfb did not start"
 eval "$(bash "$top/scripts/virtual-audio.sh" start "$work/audio")"
 
 XDG_CONFIG_HOME="$work/cfg" POS_DEBUG_DIR="$work" QT_QPA_PLATFORM=xcb \
-  "$build/winapps/agent/QuillonAgent" >"$work/agent.log" 2>&1 &
+  "$build/winapps/agent/QuillonAgent" --config "$work/agent.ini" >"$work/agent.log" 2>&1 &
 agent=$!
 pids+=($agent)
 
@@ -65,5 +67,7 @@ out="$(printf 'capcHelp\n' | timeout 20 "$build/tools/poscon/poscon" -b -t 5000 
 echo "$out" | grep -q "QLAG99" || { echo "$out"; fail "the console did not answer as QLAG99"; }
 echo "$out" | grep -q "capcHelp" || { echo "$out"; fail "the agent task's commands are missing"; }
 kill -0 "$agent" || fail "the program ended"
+[ ! -e "$work/cfg/Quillon/QuillonAgent.ini" ] || fail "the per-user store was written despite --config"
+grep -q '^mainVertPos\|^\[Initialization\]' "$work/agent.ini" 2>/dev/null || true
 echo "program_e2e: login through the dialog, keep-alives answered, console node QLAG99"
 echo "1 passed, 0 failed"

@@ -16,8 +16,17 @@ namespace settings {
 
 namespace {
 
+// Another settings file chosen at start (--config); empty: the per-user store.
+QString& customStorePath()
+{
+    static QString path;
+    return path;
+}
+
 QSettings openStore()
 {
+    if (!customStorePath().isEmpty())
+        return QSettings(customStorePath(), QSettings::IniFormat);
     return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillon"),
                      QStringLiteral("QuillonAgent"));
 }
@@ -74,6 +83,11 @@ void flush()
 {
     QSettings store = openStore();
     store.sync();
+}
+
+void setStorePath(const QString& path)
+{
+    customStorePath() = path;
 }
 
 QString storePath()

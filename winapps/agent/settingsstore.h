@@ -76,6 +76,9 @@ void writeString(const char* section, const char* key, const QString& value);
 void flush();
 // Where the store lives.
 QString storePath();
+// Uses the INI file at path instead of the per-user store (empty: back to
+// the per-user store). Set once at start, before anything reads a setting.
+void setStorePath(const QString& path);
 
 // Built-in default host names (one build option, "localhost" unless set).
 QString defaultPrimaryHost();
