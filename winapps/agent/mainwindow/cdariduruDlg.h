@@ -19,6 +19,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QIcon>
 #include <QPointer>
 #include <QString>
 #include <atomic>
@@ -193,6 +194,9 @@ public:
     void OnJoin() { ToggleService(); }
     void OnTS3();
     void ShowAbout();
+
+    // The program's icon (window, about box, minimised window).
+    static QIcon programIcon();
 
     // The main window that task threads reach (null until published).
     static CDarIduruDlg* published();

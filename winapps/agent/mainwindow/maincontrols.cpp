@@ -14,6 +14,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -70,6 +72,39 @@ const ControlRow kControls[] = {
 };
 
 }  // namespace
+
+// The program's icon, drawn like the installed quillon-agent.svg: a caption
+// bubble on blue. Drawn here so that the window has it without an SVG
+// renderer.
+QIcon CDarIduruDlg::programIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 128.0, size / 128.0);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x1f, 0x5f, 0xa8));
+        p.drawRoundedRect(QRectF(4, 4, 120, 120), 22, 22);
+        QPainterPath bubble;
+        bubble.addRoundedRect(QRectF(14, 30, 100, 56), 10, 10);
+        QPolygonF tail;
+        tail << QPointF(40, 84) << QPointF(40, 102) << QPointF(60, 84);
+        bubble.addPolygon(tail);
+        p.setBrush(Qt::white);
+        p.drawPath(bubble.simplified());
+        p.setBrush(QColor(0x1f, 0x5f, 0xa8));
+        p.drawRoundedRect(QRectF(30, 44, 62, 7), 3.5, 3.5);
+        p.drawRoundedRect(QRectF(30, 72, 44, 7), 3.5, 3.5);
+        p.setBrush(QColor(0x33, 0xb4, 0x00));
+        p.drawRoundedRect(QRectF(30, 58, 74, 7), 3.5, 3.5);
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
 
 const QColor CDarIduruDlg::kFaceInactive(0xF0, 0xF0, 0xF0);
 const QColor CDarIduruDlg::kTextInactive(0xE6, 0xE6, 0xE6);

@@ -211,7 +211,8 @@ int CDarIduruDlg::DoModal()
 bool CDarIduruDlg::InitWindow()
 {
     // Window icon: the program's own.
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("quillon-agent"), windowIcon()));
+    setWindowIcon(programIcon());
+    QApplication::setWindowIcon(programIcon());
 
     // The shared record starts from zero; the runtime and the tasks start.
     conContextReset();
