@@ -9,6 +9,7 @@ PACKAGES=(
   libortp-dev libbcg729-dev portaudio19-dev libsndfile1-dev libasound2-dev
   qt6-base-dev libgl-dev
   libasound2-plugins alsa-utils pulseaudio pulseaudio-utils sox
+  espeak-ng libespeak-ng-dev
   xvfb xauth xdotool libreadline-dev libclang-rt-14-dev
 )
 

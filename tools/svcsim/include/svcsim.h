@@ -83,6 +83,11 @@ struct SvcSimConfig {
     std::function<void(const CapxMsg& msg)> onClientMessage;
 };
 
+struct SvcSimFrame;
+// Called on the reading thread for every frame the client sends, after the
+// automatic answers; the frame is also recorded as usual.
+using SvcSimFrameHook = std::function<void(const SvcSimFrame& frame)>;
+
 struct SvcSimFrame {
     std::vector<uint8_t> wire;    // as received (link key applied)
     std::vector<uint8_t> frame;   // link key removed
@@ -133,6 +138,10 @@ public:
     // Starts or stops the periodic KEEP_ALIVE (period 0 stops).
     void setKeepAlive(int periodMs, uint16_t curCaCount, uint8_t caState, uint8_t doNotPause);
     void setDataAck(bool answer, int result, int delayMs);
+    // Changes the caState that the next KEEP_ALIVEs carry, keeping their timing.
+    void setKeepAliveState(uint8_t caState);
+    // Set before start().
+    void setFrameHook(SvcSimFrameHook hook) { frameHook_ = std::move(hook); }
 
 private:
     struct Pending {
@@ -156,6 +165,7 @@ private:
     int sendLocked(const CapxMsg& msg);
 
     SvcSimConfig cfg_;
+    SvcSimFrameHook frameHook_;
     int listenFd_ = -1;
     int port_ = -1;
     std::string lastError_;

@@ -4,13 +4,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <getopt.h>
+#include <memory>
 #include <string>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "svcsim.h"
 #ifdef SVCSIM_WITH_VOICE
 #include "svcvoice.h"
+#endif
+#ifdef SVCSIM_WITH_PRACTICE
+#include "practice.h"
 #endif
 
 namespace {
@@ -52,6 +59,26 @@ void usage(FILE* out)
         "                          set-up carries the voice endpoint's address and port\n"
         "      --voice-record P    at the end write what the client sent: P.wav and P.payloads\n"
 #endif
+#ifdef SVCSIM_WITH_PRACTICE
+        "      --practice          practice service: accepts any login and, once the agent has\n"
+        "                          joined, offers a call every interval while the agent is idle;\n"
+        "                          each call plays a practice recording, sends CAP_START when the\n"
+        "                          voice starts and RELEASE after it, scores the captions received\n"
+        "                          (word accuracy, delay) and prints one line per call\n"
+        "      --practice-interval S   seconds between calls (default 20)\n"
+        "      --practice-offer S  seconds an offer waits for the answer before it is\n"
+        "                          withdrawn (default 8)\n"
+        "      --practice-tail S   seconds after the passage before RELEASE (default 3)\n"
+        "      --practice-dir DIR  recordings: NAME.wav (8 kHz mono) with NAME.words or NAME.txt\n"
+        "                          (default: the recordings made by the build)\n"
+        "      --practice-passage NAME  play only the recording NAME\n"
+        "      --practice-out DIR  where practice.txt and practice.csv (one line per call) go\n"
+        "                          (default $XDG_DATA_HOME/quillon-agent/practice-results,\n"
+        "                          else ~/.local/share/quillon-agent/practice-results)\n"
+        "      --practice-pt N     payload type of the voice: 0 PCMU (default), 18 G.729\n"
+        "                          --voice-wav FILE plays FILE instead (its text from FILE's\n"
+        "                          .words or .txt beside it, if any)\n"
+#endif
         "  -h, --help\n");
 }
 
@@ -66,6 +93,88 @@ int number(const char* s, const char* what)
     return static_cast<int>(v);
 }
 
+#ifdef SVCSIM_WITH_PRACTICE
+int seconds(const char* s, const char* what)
+{
+    char* end = nullptr;
+    const double v = std::strtod(s, &end);
+    if (end == s || *end != '\0' || !(v >= 0) || v > 86400) {
+        std::fprintf(stderr, "svcsim: %s: not a number of seconds: %s\n", what, s);
+        std::exit(2);
+    }
+    return static_cast<int>(v * 1000);
+}
+
+std::string exeDir()
+{
+    std::error_code ec;
+    const auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : p.parent_path().string();
+}
+
+std::string defaultResultsDir()
+{
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/quillon-agent/practice-results";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/share/quillon-agent/practice-results";
+    return "/tmp/quillon-agent-practice-results";
+}
+
+// The recordings: --voice-wav, --practice-dir, or the first folder of the
+// installed program and the build tree that holds any.
+bool loadPractice(const std::string& voiceWav, const std::string& dir, const std::string& only,
+                  std::vector<PracticePassage>* passages, std::string* from)
+{
+    std::string err;
+    if (!voiceWav.empty()) {
+        PracticePassage p;
+        if (!practiceLoadPassage(voiceWav, &p, &err)) {
+            std::fprintf(stderr, "svcsim: %s\n", err.c_str());
+            return false;
+        }
+        passages->push_back(std::move(p));
+        *from = voiceWav;
+        return true;
+    }
+    std::vector<std::string> dirs;
+    if (!dir.empty()) dirs.push_back(dir);
+    else dirs = {exeDir() + "/" SVCSIM_PRACTICE_REL_DIR, SVCSIM_PRACTICE_BUILD_DIR};
+    for (const auto& d : dirs) {
+        std::error_code ec;
+        if (dir.empty() && !std::filesystem::is_directory(d, ec)) continue;
+        if (!practiceLoadDir(d, passages, &err)) {
+            if (!dir.empty() || err.find("no practice recordings") == std::string::npos) {
+                std::fprintf(stderr, "svcsim: %s\n", err.c_str());
+                return false;
+            }
+            continue;
+        }
+        *from = std::filesystem::weakly_canonical(d, ec).string();
+        break;
+    }
+    if (passages->empty()) {
+        std::fprintf(stderr,
+                     "svcsim: no practice recordings are installed (looked in %s). The build makes them when\n"
+                     "        espeak-ng and sox are installed (bash scripts/setup.sh); or give your own with\n"
+                     "        --voice-wav FILE or --practice-dir DIR.\n",
+                     dir.empty() ? (dirs[0] + " and " + dirs[1]).c_str() : dir.c_str());
+        return false;
+    }
+    if (!only.empty()) {
+        std::vector<PracticePassage> kept;
+        for (auto& p : *passages)
+            if (p.name == only) kept.push_back(std::move(p));
+        if (kept.empty()) {
+            std::fprintf(stderr, "svcsim: no practice recording named %s in %s\n", only.c_str(), from->c_str());
+            return false;
+        }
+        *passages = std::move(kept);
+    }
+    return true;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -79,8 +188,11 @@ int main(int argc, char** argv)
     enum {
         O_RESULT = 1000, O_MODE, O_KEY, O_MESSAGE, O_UPGRADE, O_USER, O_PASSWORD, O_KA_PERIOD, O_KA_COUNT,
         O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE, O_VOICE_WAV,
-        O_VOICE_RECORD
+        O_VOICE_RECORD, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT
     };
+    bool practice = false;
+    int prInterval = 20000, prOffer = 8000, prTail = 3000, prPt = 0;
+    std::string prDir, prPassage, prOut;
     std::string voiceWav, voiceRecord;
     static const option opts[] = {
         {"port", required_argument, nullptr, 'p'},       {"system-type", required_argument, nullptr, 's'},
@@ -95,6 +207,14 @@ int main(int argc, char** argv)
         {"trace", required_argument, nullptr, O_TRACE},  {"help", no_argument, nullptr, 'h'},
         {"voice-wav", required_argument, nullptr, O_VOICE_WAV},
         {"voice-record", required_argument, nullptr, O_VOICE_RECORD},
+        {"practice", no_argument, nullptr, O_PRACTICE},
+        {"practice-interval", required_argument, nullptr, O_PR_INTERVAL},
+        {"practice-offer", required_argument, nullptr, O_PR_OFFER},
+        {"practice-tail", required_argument, nullptr, O_PR_TAIL},
+        {"practice-dir", required_argument, nullptr, O_PR_DIR},
+        {"practice-passage", required_argument, nullptr, O_PR_PASSAGE},
+        {"practice-out", required_argument, nullptr, O_PR_OUT},
+        {"practice-pt", required_argument, nullptr, O_PR_PT},
         {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "p:s:b:h", opts, nullptr)) != -1) {
@@ -127,12 +247,29 @@ int main(int argc, char** argv)
         case O_TRACE: traceFile = optarg; break;
         case O_VOICE_WAV: voiceWav = optarg; break;
         case O_VOICE_RECORD: voiceRecord = optarg; break;
+#ifdef SVCSIM_WITH_PRACTICE
+        case O_PRACTICE: practice = true; break;
+        case O_PR_INTERVAL: prInterval = seconds(optarg, "practice-interval"); break;
+        case O_PR_OFFER: prOffer = seconds(optarg, "practice-offer"); break;
+        case O_PR_TAIL: prTail = seconds(optarg, "practice-tail"); break;
+        case O_PR_DIR: prDir = optarg; break;
+        case O_PR_PASSAGE: prPassage = optarg; break;
+        case O_PR_OUT: prOut = optarg; break;
+        case O_PR_PT: prPt = number(optarg, "practice-pt"); break;
+#else
+        case O_PRACTICE: case O_PR_INTERVAL: case O_PR_OFFER: case O_PR_TAIL: case O_PR_DIR: case O_PR_PASSAGE:
+        case O_PR_OUT: case O_PR_PT:
+            std::fprintf(stderr, "svcsim: built without the practice service (it needs the voice endpoint)\n");
+            return 2;
+#endif
         case 'h': usage(stdout); return 0;
         default: usage(stderr); return 2;
         }
     }
     cfg.port = port >= 0 ? port : (33210 + 5 * systemType) % 65536;
-    FILE* trace = stdout;
+    // The practice service prints one summary line per call; the trace of
+    // every received frame would bury them, so it goes to a file or nowhere.
+    FILE* trace = practice ? nullptr : stdout;
     if (!traceFile.empty()) {
         trace = std::fopen(traceFile.c_str(), "w");
         if (trace == nullptr) {
@@ -155,7 +292,7 @@ int main(int argc, char** argv)
         }
     }
     SvcVoice voice(voiceCfg);
-    if (!voiceWav.empty() || !voiceRecord.empty()) svcVoiceAttach(cfg, &voice);
+    if (!practice && (!voiceWav.empty() || !voiceRecord.empty())) svcVoiceAttach(cfg, &voice);
 #else
     if (!voiceWav.empty() || !voiceRecord.empty()) {
         std::fprintf(stderr, "svcsim: built without the voice endpoint\n");
@@ -163,12 +300,44 @@ int main(int argc, char** argv)
     }
 #endif
     SvcSim sim(cfg);
+#ifdef SVCSIM_WITH_PRACTICE
+    std::unique_ptr<PracticeService> service;
+    if (practice) {
+        if (!cfg.script.empty() || !voiceRecord.empty()) {
+            std::fprintf(stderr, "svcsim: --practice plays its own calls: no --script or --voice-record with it\n");
+            return 2;
+        }
+        PracticeConfig pc;
+        std::string from;
+        if (!loadPractice(voiceWav, prDir, prPassage, &pc.passages, &from)) return 1;
+        pc.intervalMs = prInterval;
+        pc.offerMs = prOffer;
+        pc.tailMs = prTail;
+        pc.payloadType = prPt;
+        pc.outDir = prOut.empty() ? defaultResultsDir() : prOut;
+        service = std::make_unique<PracticeService>(std::move(pc));
+        if (!service->attach(&sim)) {
+            std::fprintf(stderr, "svcsim: %s\n", service->lastError().c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "svcsim: practice service: %zu recording(s) from %s; a call every %.0f s once the agent has joined\n"
+                             "svcsim: practice summaries go to %s and %s\n",
+                     service->passageCount(), from.c_str(), prInterval / 1000.0, service->textPath().c_str(),
+                     service->csvPath().c_str());
+    }
+#endif
     if (sim.start() < 0) {
         std::fprintf(stderr, "svcsim: %s\n", sim.lastError().c_str());
         return 1;
     }
     std::fprintf(stderr, "svcsim: listening on %s:%d\n", cfg.bindAddress.c_str(), sim.port());
+#ifdef SVCSIM_WITH_PRACTICE
+    if (service) service->start();
+#endif
     while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+#ifdef SVCSIM_WITH_PRACTICE
+    if (service) service->stop();
+#endif
     sim.stop();
 #ifdef SVCSIM_WITH_VOICE
     voice.stop();

@@ -238,6 +238,7 @@ void SvcSim::readLoop(int fd, int conn)
             std::fflush(cfg_.trace);
         }
         handleFrame(f, conn);
+        if (frameHook_) frameHook_(f);
         {
             std::lock_guard<std::mutex> g(mu_);
             frames_.push_back(std::move(f));
@@ -570,6 +571,12 @@ void SvcSim::setKeepAlive(int periodMs, uint16_t curCaCount, uint8_t caState, ui
         conn = conn_;
     }
     startKeepAlive(conn);
+}
+
+void SvcSim::setKeepAliveState(uint8_t caState)
+{
+    std::lock_guard<std::mutex> g(mu_);
+    cfg_.kaCaState = caState;
 }
 
 void SvcSim::setDataAck(bool answer, int result, int delayMs)

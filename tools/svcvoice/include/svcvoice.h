@@ -62,19 +62,25 @@ public:
     void stop();
     int port() const { return port_; }
     // Payload type to stream with; takes effect for the next stream.
-    void setPayloadType(int payloadType) { cfg_.payloadType = payloadType; }
-    int payloadType() const { return cfg_.payloadType; }
+    void setPayloadType(int payloadType);
+    int payloadType();
     const std::string& lastError() const { return lastError_; }
 
     // Prepares for the next call: ends a running stream and forgets the
     // client's address, which the next call's first packet sets again.
     void newCall();
+    // Ends a running stream (as newCall) and streams audio from then on;
+    // empty audio streams nothing.
+    void setAudio(std::vector<int16_t> audio);
     // Starts streaming to the learned client address (when the configuration
     // does not do so on the first packet).
     void startStreaming();
     // Packets streamed so far, and the time each went out.
     int sentCount();
     std::vector<std::chrono::steady_clock::time_point> sentTimes();
+    // The time packet number index (counted over all calls) went out; false
+    // while it has not.
+    bool sentAt(size_t index, std::chrono::steady_clock::time_point* at);
     bool streamingDone();
 
     std::vector<SvcVoicePacket> packets();
@@ -91,8 +97,9 @@ public:
 private:
     void rtpLoop();
     void rtcpLoop();
-    void sendLoop(std::string host, int port);
+    void sendLoop(std::string host, int port, int payloadType, std::vector<int16_t> audio, uint64_t call);
     void beginStreaming();
+    void joinSenders();
 
     SvcVoiceConfig cfg_;
     int rtpFd_ = -1;
@@ -100,8 +107,11 @@ private:
     int port_ = -1;
     std::string lastError_;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> streamStop_{false};
-    std::thread rtpThread_, rtcpThread_, sendThread_;
+    // Each newCall() starts a new call number; a stream runs only while its
+    // call is the current one, so a packet that arrives while a call changes
+    // cannot keep an old stream alive.
+    std::atomic<uint64_t> call_{0};
+    std::thread rtpThread_, rtcpThread_;
 
     std::mutex mu_;
     std::condition_variable cv_;
@@ -112,6 +122,7 @@ private:
     bool streaming_ = false;
     bool streamingDone_ = false;
     std::vector<std::chrono::steady_clock::time_point> sent_;
+    std::vector<std::thread> senders_;   // stream threads not yet joined
 };
 
 struct SvcSimConfig;

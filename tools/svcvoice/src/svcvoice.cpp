@@ -202,12 +202,7 @@ void SvcVoice::stop()
     stopping_ = true;
     if (rtpThread_.joinable()) rtpThread_.join();
     if (rtcpThread_.joinable()) rtcpThread_.join();
-    std::thread sender;
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        sender = std::move(sendThread_);
-    }
-    if (sender.joinable()) sender.join();
+    joinSenders();
     if (rtpFd_ >= 0) close(rtpFd_);
     if (rtcpFd_ >= 0) close(rtcpFd_);
     rtpFd_ = rtcpFd_ = -1;
@@ -262,21 +257,49 @@ void SvcVoice::rtcpLoop()
     }
 }
 
-void SvcVoice::newCall()
+void SvcVoice::joinSenders()
 {
-    streamStop_ = true;
-    std::thread old;
+    std::vector<std::thread> done;
     {
         std::lock_guard<std::mutex> g(mu_);
-        old = std::move(sendThread_);
+        done.swap(senders_);
     }
-    if (old.joinable()) old.join();
+    for (auto& t : done)
+        if (t.joinable()) t.join();
+}
+
+void SvcVoice::newCall()
+{
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        ++call_;  // ends the running stream
+        peerHost_.clear();
+        peerPort_ = 0;
+        streaming_ = false;
+        streamingDone_ = false;
+    }
+    joinSenders();
+}
+
+void SvcVoice::setAudio(std::vector<int16_t> audio)
+{
+    {
+        std::lock_guard<std::mutex> g(mu_);
+        cfg_.audio = std::move(audio);  // each stream works on its own copy
+    }
+    newCall();
+}
+
+void SvcVoice::setPayloadType(int payloadType)
+{
     std::lock_guard<std::mutex> g(mu_);
-    streamStop_ = false;
-    peerHost_.clear();
-    peerPort_ = 0;
-    streaming_ = false;
-    streamingDone_ = false;
+    cfg_.payloadType = payloadType;
+}
+
+int SvcVoice::payloadType()
+{
+    std::lock_guard<std::mutex> g(mu_);
+    return cfg_.payloadType;
 }
 
 void SvcVoice::startStreaming()
@@ -289,34 +312,27 @@ void SvcVoice::startStreaming()
 
 void SvcVoice::beginStreaming()
 {
-    std::string host;
-    int port;
-    {
-        std::lock_guard<std::mutex> g(mu_);
-        if (streaming_ || cfg_.audio.empty()) return;
-        streaming_ = true;
-        host = peerHost_;
-        port = peerPort_;
-    }
     std::lock_guard<std::mutex> g(mu_);
-    sendThread_ = std::thread(&SvcVoice::sendLoop, this, host, port);
+    if (streaming_ || cfg_.audio.empty() || stopping_) return;
+    streaming_ = true;
+    senders_.emplace_back(&SvcVoice::sendLoop, this, peerHost_, peerPort_, cfg_.payloadType, cfg_.audio,
+                          call_.load());
 }
 
-void SvcVoice::sendLoop(std::string host, int port)
+void SvcVoice::sendLoop(std::string host, int port, int payloadType, std::vector<int16_t> audio, uint64_t call)
 {
     RtpSession* s = rtp_session_new(RTP_SESSION_SENDONLY);
     rtp_session_set_profile(s, rtpOrtpProfile());
     rtp_session_set_scheduling_mode(s, 1);
     rtp_session_set_blocking_mode(s, 1);
-    rtp_session_set_payload_type(s, cfg_.payloadType);
+    rtp_session_set_payload_type(s, payloadType);
     rtpOrtpBindLocal(s, cfg_.bindAddress.c_str());
     rtp_session_set_remote_addr_and_port(s, host.c_str(), port, port + 1);
     rtp_session_set_source_description(s, "svcvoice", "", "", "", "", "svcvoice", "");
-    G729Encoder* enc = voiceIsPcmu(cfg_.payloadType) ? nullptr : g729EncoderCreate();
+    G729Encoder* enc = voiceIsPcmu(payloadType) ? nullptr : g729EncoderCreate();
     uint32_t ts = 0;
     size_t pos = 0;
-    const auto& audio = cfg_.audio;
-    while (!stopping_ && !streamStop_) {
+    while (!stopping_ && call == call_.load()) {
         int16_t frame[VOICE_FRAME_SAMPLES] = {};
         if (pos >= audio.size()) {
             if (!cfg_.loop) break;
@@ -324,7 +340,7 @@ void SvcVoice::sendLoop(std::string host, int port)
         }
         for (int i = 0; i < VOICE_FRAME_SAMPLES && pos < audio.size(); ++i) frame[i] = audio[pos++];
         uint8_t payload[VOICE_PCMU_PAYLOAD];
-        const int len = voiceEncodePayload(cfg_.payloadType, enc, frame, payload);
+        const int len = voiceEncodePayload(payloadType, enc, frame, payload);
         rtp_session_send_with_ts(s, payload, len, ts);
         ts += VOICE_TS_STEP;
         std::lock_guard<std::mutex> g(mu_);
@@ -333,7 +349,7 @@ void SvcVoice::sendLoop(std::string host, int port)
     g729EncoderDestroy(enc);
     rtp_session_destroy(s);
     std::lock_guard<std::mutex> g(mu_);
-    streamingDone_ = true;
+    if (call == call_.load()) streamingDone_ = true;
     cv_.notify_all();
 }
 
@@ -347,6 +363,14 @@ std::vector<std::chrono::steady_clock::time_point> SvcVoice::sentTimes()
 {
     std::lock_guard<std::mutex> g(mu_);
     return sent_;
+}
+
+bool SvcVoice::sentAt(size_t index, std::chrono::steady_clock::time_point* at)
+{
+    std::lock_guard<std::mutex> g(mu_);
+    if (index >= sent_.size()) return false;
+    *at = sent_[index];
+    return true;
 }
 
 bool SvcVoice::streamingDone()
