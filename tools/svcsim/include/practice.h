@@ -86,9 +86,13 @@ private:
     enum class State { Idle, Offered, Withdrawing, SettingUp, Playing, Releasing };
     using Clock = std::chrono::steady_clock;
 
-    void onFrame(const SvcSimFrame& f);
+    struct Event {
+        SvcSimFrame frame;
+        int conn = 0;
+    };
+    void onFrame(const SvcSimFrame& f, int conn);
     void run();
-    void handle(const SvcSimFrame& f);
+    void handle(const Event& e);
     void tick(Clock::time_point now);
     void offer(Clock::time_point now);
     void answer();
@@ -109,7 +113,7 @@ private:
 
     std::mutex mu_;                 // the event queue and the results
     std::condition_variable cv_;
-    std::deque<SvcSimFrame> events_;
+    std::deque<Event> events_;
     std::vector<std::string> summaries_;
     int withdrawn_ = 0;
 
@@ -125,6 +129,7 @@ private:
     const PracticePassage* passage_ = nullptr;
     size_t sentBase_ = 0;
     std::vector<PracticeCaptionChunk> chunks_;
+    size_t captionBytes_ = 0;
     std::string ended_;
     Clock::time_point endAt_{};
     bool reportSeen_ = false;

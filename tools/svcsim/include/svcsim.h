@@ -85,8 +85,9 @@ struct SvcSimConfig {
 
 struct SvcSimFrame;
 // Called on the reading thread for every frame the client sends, after the
-// automatic answers; the frame is also recorded as usual.
-using SvcSimFrameHook = std::function<void(const SvcSimFrame& frame)>;
+// automatic answers, with the number of the connection it came on (see
+// connections()); the frame is also recorded as usual.
+using SvcSimFrameHook = std::function<void(const SvcSimFrame& frame, int conn)>;
 
 struct SvcSimFrame {
     std::vector<uint8_t> wire;    // as received (link key applied)

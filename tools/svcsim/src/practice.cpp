@@ -48,6 +48,8 @@ std::string localTime()
     return buf;
 }
 
+constexpr size_t kMaxCaptionBytes = 1 << 20;
+
 const char* csvHeader =
     "time,call,passage,words_spoken,words_captioned,words_matched,word_accuracy_pct,wer_pct,"
     "delay_median_s,delay_p90_s,ended\n";
@@ -153,7 +155,7 @@ bool PracticeService::attach(SvcSim* sim)
         return false;
     }
     sim_ = sim;
-    sim_->setFrameHook([this](const SvcSimFrame& f) { onFrame(f); });
+    sim_->setFrameHook([this](const SvcSimFrame& f, int conn) { onFrame(f, conn); });
     return true;
 }
 
@@ -205,7 +207,7 @@ void PracticeService::logf(const char* f, ...)
 int PracticeService::send(CapxMsg& m) { return sim_->send(m); }
 
 // Reading thread: queue what the call cycle needs, nothing else.
-void PracticeService::onFrame(const SvcSimFrame& f)
+void PracticeService::onFrame(const SvcSimFrame& f, int conn)
 {
     switch (f.id) {
     case CAPX_LOGIN: case CAPX_LOGOUT: case CAPX_CA_SVC_STATE: case CAPX_ASSIGN_REQ:
@@ -217,7 +219,7 @@ void PracticeService::onFrame(const SvcSimFrame& f)
     }
     {
         std::lock_guard<std::mutex> g(mu_);
-        events_.push_back(f);
+        events_.push_back({f, conn});
     }
     cv_.notify_all();
 }
@@ -225,7 +227,7 @@ void PracticeService::onFrame(const SvcSimFrame& f)
 void PracticeService::run()
 {
     while (!stopping_) {
-        std::deque<SvcSimFrame> evs;
+        std::deque<Event> evs;
         {
             std::unique_lock<std::mutex> lk(mu_);
             cv_.wait_for(lk, std::chrono::milliseconds(20), [&] { return !events_.empty() || stopping_.load(); });
@@ -241,9 +243,17 @@ void PracticeService::run()
     }
 }
 
-void PracticeService::handle(const SvcSimFrame& f)
+void PracticeService::handle(const Event& e)
 {
+    const SvcSimFrame& f = e.frame;
     const auto now = Clock::now();
+    if (e.conn < conn_) return;  // from a connection that has been replaced
+    if (e.conn != conn_) {
+        // A new connection: whatever the previous one had going is over.
+        if (state_ != State::Idle) abortCall("link closed", now);
+        joined_ = false;
+        conn_ = e.conn;
+    }
     switch (f.id) {
     case CAPX_LOGIN:
     case CAPX_LOGOUT:
@@ -289,6 +299,14 @@ void PracticeService::handle(const SvcSimFrame& f)
     case CAPX_DATA:
         if (state_ == State::Playing || (state_ == State::Releasing && !ended_.empty())) {
             const size_t n = std::min<size_t>(f.msg.data.dataLen, CAPX_DATA_MAX);
+            // A call's captions are a few kilobytes; a flood is cut, not stored.
+            if (captionBytes_ + n > kMaxCaptionBytes) {
+                if (captionBytes_ <= kMaxCaptionBytes) logf("call %d: more than %zu caption bytes: the rest is not scored",
+                                                            callNo_, kMaxCaptionBytes);
+                captionBytes_ = kMaxCaptionBytes + 1;
+                break;
+            }
+            captionBytes_ += n;
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(f.at - voiceStart_).count();
             chunks_.push_back({std::string(reinterpret_cast<const char*>(f.msg.data.data), n), ms});
         }
@@ -402,6 +420,7 @@ void PracticeService::offer(Clock::time_point now)
     passage_ = &cfg_.passages[next_ % cfg_.passages.size()];
     ++callNo_;
     chunks_.clear();
+    captionBytes_ = 0;
     ended_.clear();
     CapxMsg m;
     zero(m);
@@ -468,6 +487,7 @@ void PracticeService::toIdle(Clock::time_point now)
     passage_ = nullptr;
     ended_.clear();
     chunks_.clear();
+    captionBytes_ = 0;
 }
 
 // Scores the call that played until endAt and writes its summary.

@@ -238,7 +238,7 @@ void SvcSim::readLoop(int fd, int conn)
             std::fflush(cfg_.trace);
         }
         handleFrame(f, conn);
-        if (frameHook_) frameHook_(f);
+        if (frameHook_) frameHook_(f, conn);
         {
             std::lock_guard<std::mutex> g(mu_);
             frames_.push_back(std::move(f));
