@@ -99,7 +99,7 @@ protected:
         svc_->start();
         ASSERT_EQ(capcSocketStart("127.0.0.1", sim_->port()), 0);
         ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_OPEN) == 1; }));
-        ASSERT_EQ(capcTxLogin(&g_capcInfo.link, "trainee", "any", nullptr, 2, 8, 4, 0), 0);
+        ASSERT_EQ(capcTxLogin(&g_capcInfo.link, "trainee", 7, "any", 3, nullptr, 2, 8, 4, 0), 0);
         CapxMsg m{};
         ASSERT_TRUE(waitForMessage(CAPX_LOGIN_ACK, &m));
         ASSERT_EQ(m.loginAck.result, 0);
