@@ -22,6 +22,10 @@ waitfor() {  # waitfor SECONDS COMMAND...: polls until the command succeeds
   return 1
 }
 
+# The program's remote console needs port 7599: another program holding it
+# (a desk program someone left running) would end ours at start.
+waitfor 60 bash -c '! (exec 3<>/dev/tcp/127.0.0.1/7599)' || fail "port 7599 stays taken by another program"
+
 # A free system type: its server port must be free.
 for _ in $(seq 1 50); do
   systype=$(( 300 + RANDOM % 5000 )); port=$(( (33210 + 5 * systype) % 65536 ))
