@@ -18,6 +18,12 @@ if [ -n "${QUILLON_FUZZ:-}" ]; then
   args+=(-DQUILLON_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 fi
 [ -n "${QUILLON_BUILD_DIR:-}" ] && dir="$QUILLON_BUILD_DIR"
+# ccache, when installed, makes rebuilds in fresh clones cheap; paths are
+# taken relative to the checkout so clones share the cache.
+if command -v ccache >/dev/null 2>&1; then
+  args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1
+fi
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$top" -B "$dir" "${args[@]}" >/dev/null
 else

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ pkgconf clang make
+  cmake g++ pkgconf clang make ccache
   libgtest-dev googletest libgmock-dev libbenchmark-dev
   libortp-dev libbcg729-dev portaudio19-dev libsndfile1-dev libasound2-dev
   qt6-base-dev libgl-dev
