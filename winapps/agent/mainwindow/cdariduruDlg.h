@@ -342,6 +342,8 @@ private:
     int paragraphIdle_ = 0;
     int paragraphDone_ = 0;
     bool programTextChange_ = false;
+    // DATA messages of this call not yet acknowledged (for the log only).
+    int dataUnacked_ = 0;
     bool exiting_ = false;
     ConsoleWindowHooks hooks_{};
     // Closes the configuration dialog with the cancel result when ringing starts.

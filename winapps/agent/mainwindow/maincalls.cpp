@@ -166,6 +166,11 @@ void CDarIduruDlg::OnAnswer()
 void CDarIduruDlg::OnAssignComplete(const CapxMsg& msg)
 {
     ConsoleContext& c = conContext();
+    // The service decides who has the call: an assignment is taken in any
+    // state, but one that no answer asked for is worth a line in the log.
+    if (c.callState != STATE_ANSWERING)
+        posLogPrint("CAPA] ASSIGN_COMPLETE in call state %d (offer %d): taken\n", int(c.callState),
+                    int(c.offerActive));
     c.callState = STATE_IN_SERVICE;
     capcSetCaState(4);
     c.isEmergency = msg.assignComplete.isEmergency;
@@ -217,6 +222,13 @@ void CDarIduruDlg::OnVoipSetup(const CapxMsg& msg)
 void CDarIduruDlg::OnControl(const CapxMsg& msg)
 {
     ConsoleContext& c = conContext();
+    // Caption events belong to a call: with no call offered, answered or in
+    // service there is nothing to steer, and starting captioning here would
+    // send caption text outside any call.
+    if (c.callState == STATE_IDLE && !c.offerActive) {
+        posLogPrint("CAPA] CONTROL %d outside a call: ignored\n", int(msg.control.control));
+        return;
+    }
     sendSilenceFrames(4);
     switch (msg.control.control) {
     case 1:
@@ -311,6 +323,9 @@ void CDarIduruDlg::SendCallReport()
 void CDarIduruDlg::OnRelease(const CapxMsg& msg)
 {
     ConsoleContext& c = conContext();
+    const int cause = msg.release.cause;
+    if (cause != 14 && cause != 15)
+        posLogPrint("CAPA] RELEASE cause %d: released normally\n", cause);
     c.docDisconnected = 0;
     ShowNotice(QStringLiteral("Rx RELEASE(%1)")
                    .arg(QString::fromLatin1(releaseReason(msg.release.cause))));

@@ -6,6 +6,7 @@
 #include "capa.h"
 #include "ccolorstaticst.h"
 #include "consoleevent.h"
+#include "pos.h"
 #include "sound/soundplayer.h"
 #include "typingbox.h"
 #include "uithread.h"
@@ -70,6 +71,8 @@ int CDarIduruDlg::SendCaptionTextOnUi(const QByteArray& input)
             const int n = std::min(kChunkMax, int(text.size()) - at);
             if (capcTxData(n, text.constData() + at) < 0)
                 failed = true;
+            else
+                ++dataUnacked_;
             c.txToSvr = c.txToSvr + n;
             last = n;
         }
@@ -119,6 +122,13 @@ void CDarIduruDlg::OnStenoOpen()
 void CDarIduruDlg::OnDataAck(const CapxMsg& msg)
 {
     ConsoleContext& c = conContext();
+    // Every acknowledgement is counted and shown; one that answers no DATA
+    // of this call is also logged.
+    if (dataUnacked_ > 0)
+        --dataUnacked_;
+    else
+        posLogPrint("CAPA] DATA_ACK seqNo %d result %d with no caption outstanding\n",
+                    int(msg.dataAck.seqNo), int(msg.dataAck.result));
     c.rxSvrAck = c.rxSvrAck + 1;
     ShowIndicatorChar(msg.dataAck.seqNo, msg.dataAck.result != 0);
     if (msg.dataAck.result == 0) {

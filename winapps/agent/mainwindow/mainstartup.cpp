@@ -566,6 +566,10 @@ void CDarIduruDlg::ReleaseAllState()
 
         stopWindowTimer(TIMER_HANDOVER);
         stopWindowTimer(TIMER_OFFER);
+        // A call that ends before captioning started must not meet the
+        // caption-start watchdog later, possibly during the next offer.
+        stopWindowTimer(TIMER_CAPTION_START);
+        dataUnacked_ = 0;
 
         setButtonColors(IDC_REQUEST, kFaceInactive, kTextInactive);
         setButtonColors(IDC_ANSWER, kFaceInactive, kTextInactive);
