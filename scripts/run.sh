@@ -10,6 +10,11 @@ dir="$(bash "$top/scripts/build.sh" | tail -n 1)"
 prog="$dir/winapps/agent/QuillonAgent"
 [ -x "$prog" ] || { echo "run: the desk program was not built (see $dir/build.log)" >&2; exit 1; }
 
+# The unattended demo: one whole practice call, scored.
+if [ "${1:-}" = "--demo" ]; then
+  exec bash "$top/scripts/demo.sh" "$dir"
+fi
+
 # Options meant for the program itself (--help, --version) need nothing else.
 for arg in "$@"; do
   case "$arg" in -h|--help|-v|--version) exec "$prog" "$@" ;; esac

@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev
   libasound2-plugins alsa-utils pulseaudio pulseaudio-utils sox
   espeak-ng libespeak-ng-dev
-  xvfb xauth xdotool libreadline-dev libclang-rt-14-dev
+  xvfb xauth xdotool imagemagick libreadline-dev libclang-rt-14-dev
 )
 
 missing=()

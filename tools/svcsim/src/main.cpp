@@ -40,7 +40,7 @@ void usage(FILE* out)
         "      --upgrade N         LOGIN_ACK upgradeRequired (default 0)\n"
         "      --user ID           expected login id (plain); with --password\n"
         "      --password PW       expected password (plain); a mismatch answers result 1\n"
-        "      --ka-period MS      KEEP_ALIVE period after the login (default 3000, 0 = off)\n"
+        "      --ka-period MS      KEEP_ALIVE period after the login (default 1000, 0 = off)\n"
         "      --ka-count N        KEEP_ALIVE curCaCount (default 1)\n"
         "      --ka-state N        KEEP_ALIVE caState (default 0)\n"
         "      --ka-dnp N          KEEP_ALIVE doNotPause (default 0)\n"
@@ -180,7 +180,8 @@ bool loadPractice(const std::string& voiceWav, const std::string& dir, const std
 int main(int argc, char** argv)
 {
     SvcSimConfig cfg;
-    cfg.keepAlivePeriodMs = 3000;
+    // The desk program expects a keep-alive within every 1500 ms.
+    cfg.keepAlivePeriodMs = 1000;
     cfg.kaCurCaCount = 1;
     int systemType = 0;
     int port = -1;
