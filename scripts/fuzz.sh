@@ -5,7 +5,8 @@
 #   scripts/fuzz.sh --all MINUTES [extra libFuzzer flags...]
 #       every target in turn for MINUTES each; one line per target:
 #       runs, exec/s, coverage, findings (a target stops at its first finding;
-#       the input is kept in build-fuzz/artifacts/<target>/)
+#       the input is kept in build-fuzz/artifacts/<target>/);
+#       QUILLON_FUZZ_TARGETS="a b" limits the run to those targets
 #   scripts/fuzz.sh --merge <target>
 #       adds to the tracked seeds the inputs of the run corpus that reach
 #       code the seeds do not (libFuzzer's -merge=1)
@@ -56,6 +57,9 @@ all)
   printf '%-22s %12s %8s %8s %8s\n' target runs exec/s cov findings
   while read -r bin; do
     target="$(basename "$bin")"
+    if [ -n "${QUILLON_FUZZ_TARGETS:-}" ] && [[ " $QUILLON_FUZZ_TARGETS " != *" $target "* ]]; then
+      continue
+    fi
     work="$(prepare "$target")"
     art="$dir/artifacts/$target"
     mkdir -p "$art"
