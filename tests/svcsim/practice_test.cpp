@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <sys/wait.h>
 
 #include "capatest.h"
 #include "practice.h"
@@ -81,13 +82,26 @@ protected:
         fs::remove_all(outDir_);
     }
 
+    // Logs the agent in to the service on port and joins it.
+    void loginAndJoin(int port)
+    {
+        ASSERT_EQ(capcSocketStart("127.0.0.1", port), 0);
+        ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_OPEN) == 1; }));
+        ASSERT_EQ(capcTxLogin(&g_capcInfo.link, "trainee", 7, "any", 3, nullptr, 2, 8, 4, 0), 0);
+        CapxMsg m{};
+        ASSERT_TRUE(waitForMessage(CAPX_LOGIN_ACK, &m));
+        ASSERT_EQ(m.loginAck.result, 0);
+        ASSERT_EQ(capcTxCaSvcState(1, 0), 0);
+        ASSERT_TRUE(waitForMessage(CAPX_CA_SVC_STATE_ACK, &m));
+        EXPECT_EQ(m.caSvcStateAck.inService, 1);
+    }
+
     // Starts the simulator with the practice service and logs the agent in
     // and joins it.
     void startAndJoin(PracticeConfig pc)
     {
         pc.passages = {shortPassage()};
         pc.outDir = outDir_;
-        pc.out = nullptr;
         SvcSimConfig sc;
         sc.linkKey = 7;  // DATA and ASSIGN_REQ travel scrambled
         sc.keepAlivePeriodMs = 300;
@@ -97,15 +111,7 @@ protected:
         ASSERT_TRUE(svc_->attach(sim_.get())) << svc_->lastError();
         ASSERT_GT(sim_->start(), 0) << sim_->lastError();
         svc_->start();
-        ASSERT_EQ(capcSocketStart("127.0.0.1", sim_->port()), 0);
-        ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_OPEN) == 1; }));
-        ASSERT_EQ(capcTxLogin(&g_capcInfo.link, "trainee", 7, "any", 3, nullptr, 2, 8, 4, 0), 0);
-        CapxMsg m{};
-        ASSERT_TRUE(waitForMessage(CAPX_LOGIN_ACK, &m));
-        ASSERT_EQ(m.loginAck.result, 0);
-        ASSERT_EQ(capcTxCaSvcState(1, 0), 0);
-        ASSERT_TRUE(waitForMessage(CAPX_CA_SVC_STATE_ACK, &m));
-        EXPECT_EQ(m.caSvcStateAck.inService, 1);
+        loginAndJoin(sim_->port());
     }
 
     // Waits for the next message with id; messages before it are passed over,
@@ -141,7 +147,9 @@ protected:
         capcSetCaState(4);
         EXPECT_TRUE(waitForMessage(CAPX_VOIP_SETUP, &m));
         EXPECT_STREQ(m.voipSetup.ipAddr, "127.0.0.1");
-        EXPECT_EQ(m.voipSetup.portId, svc_->voicePort());
+        if (svc_) {
+            EXPECT_EQ(m.voipSetup.portId, svc_->voicePort());
+        }
         sendRtp(m.voipSetup.portId);
         EXPECT_EQ(capcTxVoipSetupComplete(0), 0);
         EXPECT_TRUE(waitForMessage(CAPX_CONTROL, &m));
@@ -309,6 +317,48 @@ TEST_F(PracticeCall, NoVoiceFromTheAgentReleasesTheCall)
     EXPECT_EQ(std::count(seen_.begin(), seen_.end(), CAPX_CONTROL), 0);
     completeRelease();
     EXPECT_TRUE(svc_->summaries().empty());
+}
+
+// The program: recordings from a folder, one call, the summary on standard
+// output and in the files, then it ends by itself.
+TEST_F(PracticeCall, ProgramPlaysOneCallAndExits)
+{
+    const std::string rec = outDir_ + "/rec", results = outDir_ + "/results", out = outDir_ + "/stdout";
+    fs::create_directories(rec);
+    const PracticePassage p = shortPassage();
+    ASSERT_TRUE(svcVoiceWriteWav(rec + "/short.wav", p.audio));
+    std::ofstream(rec + "/short.words") << "0\tHello\n250\tthis\n500\tis\n750\ta\n1000\tshort\n1250\tpractice\n1500\tcall.\n";
+    const int port = unusedPort();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        freopen(out.c_str(), "w", stdout);
+        execl(SVCSIM_PATH, "svcsim", "--practice", "-p", std::to_string(port).c_str(), "--practice-dir", rec.c_str(),
+              "--practice-out", results.c_str(), "--practice-interval", "0.2", "--practice-tail", "0.5",
+              "--practice-calls", "1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The program listens once it has loaded the recordings.
+    ASSERT_TRUE(waitUntil([&] {
+        const int s = connectLoopback(port);
+        if (s >= 0) close(s);
+        return s >= 0;
+    }, 10000));
+    loginAndJoin(port);
+    answerUntilCapStart();
+    sendCaption("hello this is a short practice call ");
+    CapxMsg m{};
+    ASSERT_TRUE(waitForMessage(CAPX_RELEASE, &m, 8000));
+    completeRelease();
+    int status = -1;
+    ASSERT_TRUE(waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string printed = readFile(out);
+    EXPECT_NE(printed.find("practice call 1: short, words spoken 7, words captioned 7, word accuracy 100.0 %"),
+              std::string::npos)
+        << printed;
+    EXPECT_EQ(lines(readFile(results + "/practice.csv")).size(), 2u);
+    EXPECT_EQ(lines(readFile(results + "/practice.txt")).size(), 1u);
 }
 
 // ---- recordings ----------------------------------------------------------------------------

@@ -65,7 +65,8 @@ public:
     PracticeService& operator=(const PracticeService&) = delete;
 
     // Hooks the service into sim (before sim->start()) and starts its voice
-    // endpoint; false with a reason in lastError().
+    // endpoint; false with a reason in lastError(). The simulator calls the
+    // service until it is stopped: stop sim before the service goes away.
     bool attach(SvcSim* sim);
     // Runs the practice calls against the started simulator.
     void start();

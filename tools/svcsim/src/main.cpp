@@ -76,6 +76,7 @@ void usage(FILE* out)
         "                          (default $XDG_DATA_HOME/quillon-agent/practice-results,\n"
         "                          else ~/.local/share/quillon-agent/practice-results)\n"
         "      --practice-pt N     payload type of the voice: 0 PCMU (default), 18 G.729\n"
+        "      --practice-calls N  exit (status 0) once N calls have been scored\n"
         "                          --voice-wav FILE plays FILE instead (its text from FILE's\n"
         "                          .words or .txt beside it, if any)\n"
 #endif
@@ -189,10 +190,10 @@ int main(int argc, char** argv)
     enum {
         O_RESULT = 1000, O_MODE, O_KEY, O_MESSAGE, O_UPGRADE, O_USER, O_PASSWORD, O_KA_PERIOD, O_KA_COUNT,
         O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE, O_VOICE_WAV,
-        O_VOICE_RECORD, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT
+        O_VOICE_RECORD, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT, O_PR_CALLS
     };
     bool practice = false;
-    int prInterval = 20000, prOffer = 8000, prTail = 3000, prPt = 0;
+    int prInterval = 20000, prOffer = 8000, prTail = 3000, prPt = 0, prCalls = 0;
     std::string prDir, prPassage, prOut;
     std::string voiceWav, voiceRecord;
     static const option opts[] = {
@@ -216,6 +217,7 @@ int main(int argc, char** argv)
         {"practice-passage", required_argument, nullptr, O_PR_PASSAGE},
         {"practice-out", required_argument, nullptr, O_PR_OUT},
         {"practice-pt", required_argument, nullptr, O_PR_PT},
+        {"practice-calls", required_argument, nullptr, O_PR_CALLS},
         {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "p:s:b:h", opts, nullptr)) != -1) {
@@ -257,9 +259,10 @@ int main(int argc, char** argv)
         case O_PR_PASSAGE: prPassage = optarg; break;
         case O_PR_OUT: prOut = optarg; break;
         case O_PR_PT: prPt = number(optarg, "practice-pt"); break;
+        case O_PR_CALLS: prCalls = number(optarg, "practice-calls"); break;
 #else
         case O_PRACTICE: case O_PR_INTERVAL: case O_PR_OFFER: case O_PR_TAIL: case O_PR_DIR: case O_PR_PASSAGE:
-        case O_PR_OUT: case O_PR_PT:
+        case O_PR_OUT: case O_PR_PT: case O_PR_CALLS:
             std::fprintf(stderr, "svcsim: built without the practice service (it needs the voice endpoint)\n");
             return 2;
 #endif
@@ -335,7 +338,12 @@ int main(int argc, char** argv)
 #ifdef SVCSIM_WITH_PRACTICE
     if (service) service->start();
 #endif
-    while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    while (!g_stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+#ifdef SVCSIM_WITH_PRACTICE
+        if (service && prCalls > 0 && service->summaries().size() >= static_cast<size_t>(prCalls)) break;
+#endif
+    }
 #ifdef SVCSIM_WITH_PRACTICE
     if (service) service->stop();
 #endif
@@ -345,6 +353,6 @@ int main(int argc, char** argv)
     if (!voiceRecord.empty() && !voice.saveRecording(voiceRecord + ".wav", voiceRecord + ".payloads"))
         std::fprintf(stderr, "svcsim: cannot write %s.wav / %s.payloads\n", voiceRecord.c_str(), voiceRecord.c_str());
 #endif
-    if (trace != stdout) std::fclose(trace);
+    if (trace != nullptr && trace != stdout) std::fclose(trace);
     return 0;
 }
