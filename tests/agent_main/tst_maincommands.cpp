@@ -2,13 +2,23 @@
 // report buttons and their notifications, the hold toggle, the handover for
 // the requesting and the receiving agent, HO_EVENT's indicator, and the
 // notices of the system manager.
+#include "captionreportlink.h"
 #include "ccolorlistbox.h"
 #include "ccolorstaticst.h"
 #include "cdlgnoticebox.h"
 #include "colorbutton.h"
+#include "dlgconfig.h"
 #include "mainwindowtest.h"
+#include "typingbox.h"
 
+#include <QCheckBox>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using maintest::MainFixture;
 
@@ -30,18 +40,20 @@ using W = CDarIduruDlg;
 // capStart is false, by CAP_START. Keep-alives keep the login up; they show
 // the agent busy, as the service does during a call, so that the agent task's
 // wrong-state rule never ends the call.
-SvcSimConfig callConfig(int loginMode = 0, bool capStart = true)
+SvcSimConfig callConfig(int loginMode = 0, bool capStart = true, bool offerAtOnce = true)
 {
     SvcSimConfig c;
     c.keepAlivePeriodMs = 500;
     c.kaCaState = 4;
     c.agentId = 7;
     c.loginMode = loginMode;
-    SvcSimStep offer;
-    offer.trigger = SvcSimStep::AtMs;
-    offer.delayMs = 100;
-    offer.msg.msgId = CAPX_BROADCAST;
-    c.script.push_back(offer);
+    if (offerAtOnce) {
+        SvcSimStep offer;
+        offer.trigger = SvcSimStep::AtMs;
+        offer.delayMs = 100;
+        offer.msg.msgId = CAPX_BROADCAST;
+        c.script.push_back(offer);
+    }
     SvcSimStep assign;
     assign.trigger = SvcSimStep::OnMessage;
     assign.onMsgId = CAPX_ASSIGN_REQ;
@@ -177,6 +189,56 @@ std::vector<uint8_t> rawMessageFrame(const QByteArray& text, uint8_t key)
     f.insert(f.end(), text.begin(), text.end());
     capxLinkKeySvrTx(f.data(), int(f.size()), key);
     return f;
+}
+
+CapxMsg broadcast()
+{
+    CapxMsg m{};
+    m.msgId = CAPX_BROADCAST;
+    return m;
+}
+
+// Runs `whileOpen` once the window's configuration dialog is up (the Config..
+// press runs it modally). A dialog still open after timeoutMs is cancelled so
+// that the press returns; *stuck then tells the test.
+void whenConfigOpen(W& w, std::function<void(DlgConfig&)> whileOpen, bool* stuck,
+                    int timeoutMs = 8000)
+{
+    *stuck = false;
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [&w, poll, whileOpen] {
+        DlgConfig* d = w.configDialog();
+        if (!d || !d->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        whileOpen(*d);
+    });
+    poll->start(10);
+    QPointer<DlgConfig> dialog = w.configDialog();
+    QTimer::singleShot(timeoutMs, [dialog, stuck] {
+        if (dialog && dialog->isVisible()) {
+            *stuck = true;
+            dialog->OnCancel();
+        }
+    });
+}
+
+// A stenography program connected to the agent task's listener; -1 on failure.
+int connectStenography()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(uint16_t(capcStenoListenPort()));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 QColor bk(W& w, int id)
@@ -808,6 +870,158 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(box->isVisible(), 5000);
         QCOMPARE(noticeText(box, 1), QStringLiteral("after"));
         QCOMPARE(w.noticeCount(), 0);
+    }
+    // ---- the configuration dialog in the window ------------------------------
+
+    // Ringing closes an open configuration dialog with the cancel result: its
+    // edits are kept for the next opening, nothing is written, and the
+    // window keeps its own words.
+    void ringingClosesTheConfigDialog()
+    {
+        MainFixture f;
+        QVERIFY(f.start(callConfig(0, true, false)));
+        W& w = *f.window;
+        DlgConfig* d = w.configDialog();
+        QVERIFY(d);
+        bool opened = false;
+        bool stuck = false;
+        whenConfigOpen(w, [&](DlgConfig& dlg) {
+            opened = dlg.isOpenFlag();
+            dlg.controlAs<QLineEdit>(DlgConfig::IDC_MAC_ANSWER)->setText(QStringLiteral("edited"));
+            dlg.controlAs<QLineEdit>(DlgConfig::IDC_TRANSMIT_SPACES)->setText(QStringLiteral("1"));
+            f.sim->send(broadcast());
+        }, &stuck);
+        w.controlAs<QPushButton>(W::IDC_CONFIG)->click();
+        QVERIFY(opened);
+        QVERIFY(!stuck);
+        QCOMPARE(d->result(), int(QDialog::Rejected));
+        QVERIFY(!d->isVisible());
+        QVERIFY(!d->isOpenFlag());
+        QCOMPARE(int(conContext().ringing.load()), 1);
+        QVERIFY(f.countSounds(QStringLiteral("play RingVol3.wav loop")) >= 1);
+        // Nothing written; the dialog keeps the edits; the window keeps its values.
+        QVERIFY(!windowtest::rawValue(settings::kSettings, settings::kMacAnswerCmd).isValid());
+        QCOMPARE(d->macAnswer(), QStringLiteral("edited"));
+        QCOMPARE(w.autoTransmitSpace(), 3);
+        QVERIFY(syncLink(f));
+        const size_t mark = f.sim->frames().size();
+        QCOMPARE(w.SendCaptionText(7, "edited "), 0);
+        QVERIFY(syncLink(f));
+        QCOMPARE(f.sim->count(CAPX_ASSIGN_REQ), 0);
+        QVERIFY(sentSince(f, mark).isEmpty());
+
+        // The next opening shows the kept edit.
+        whenConfigOpen(w, [&](DlgConfig& dlg) {
+            opened = dlg.controlAs<QLineEdit>(DlgConfig::IDC_MAC_ANSWER)->text() ==
+                     QStringLiteral("edited");
+            dlg.OnCancel();
+        }, &stuck);
+        w.controlAs<QPushButton>(W::IDC_CONFIG)->click();
+        QVERIFY(opened);
+        QVERIFY(!stuck);
+    }
+
+    // After OK the window works with the new values: the Answer word answers
+    // the offer, the transmit space count sends typed text, the captioner's
+    // name shows.
+    void configOkReachesTheWindow()
+    {
+        MainFixture f;
+        QVERIFY(f.start(callConfig(0, true, false)));
+        W& w = *f.window;
+        bool stuck = false;
+        whenConfigOpen(w, [](DlgConfig& dlg) {
+            dlg.controlAs<QLineEdit>(DlgConfig::IDC_MAC_ANSWER)->setText(QStringLiteral("pickup"));
+            dlg.controlAs<QLineEdit>(DlgConfig::IDC_TRANSMIT_SPACES)->setText(QStringLiteral("2"));
+            dlg.OnStenoListChosen(int(DlgConfig::stenoListOrder().indexOf(
+                QStringLiteral("CaseCAT > CaseView"))));
+            dlg.controlAs<QPushButton>(1)->click();
+        }, &stuck);
+        w.controlAs<QPushButton>(W::IDC_CONFIG)->click();
+        QVERIFY(!stuck);
+        QCOMPARE(w.configDialog()->result(), int(QDialog::Accepted));
+        QCOMPARE(w.autoTransmitSpace(), 2);
+        QCOMPARE(f.text(W::IDC_STENO_STATE), QStringLiteral("CaseCAT"));
+        QCOMPARE(int(conContext().captionerType.load()), 2);
+
+        // The Answer word (with its blank) answers the ringing offer.
+        QVERIFY(f.sim->send(broadcast()) == 0);
+        QVERIFY(waitRinging());
+        QCOMPARE(w.SendCaptionText(7, "pickup "), 0);
+        QVERIFY(f.waitCount(CAPX_ASSIGN_REQ, 1));
+        QVERIFY(MainFixture::waitFor([] { return conContext().captioning.load() == 1; }));
+
+        // Two blanks send the typed text.
+        auto* typing = w.controlAs<TypingBox>(W::IDC_TYPING);
+        QTest::keyClicks(typing, QStringLiteral("one two"));
+        QVERIFY(syncLink(f));
+        QCOMPARE(f.sim->count(CAPX_DATA), 0);
+        QTest::keyClicks(typing, QStringLiteral(" "));
+        QVERIFY(f.waitCount(CAPX_DATA, 1));
+        const CapxData data = framesOf(*f.sim, CAPX_DATA).front().msg.data;
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(data.data), data.dataLen),
+                 QByteArray("one two "));
+    }
+
+    // The window's caption-report connection: checked in the dialog, it
+    // connects to the server's address and copies the stenography program's
+    // bytes; unchecked, it closes; the window's close request closes it too.
+    void captionReportCopiesStenography()
+    {
+        QTcpServer endpoint;
+        QVERIFY(endpoint.listen(QHostAddress::LocalHost, 0));
+        MainFixture f;
+        QVERIFY(f.start(callConfig(0, true, false)));
+        W& w = *f.window;
+        CaptionReportLink* link = w.captionReport();
+        QVERIFY(link);
+        QCOMPARE(captionReportTarget(), link);
+        link->setPort(endpoint.serverPort());
+
+        auto setReport = [&](bool on) {
+            bool stuck = false;
+            whenConfigOpen(w, [on](DlgConfig& dlg) {
+                auto* box = dlg.controlAs<QCheckBox>(DlgConfig::IDC_REPORT_CAPTION);
+                if (box->isChecked() != on)
+                    box->click();
+                dlg.controlAs<QPushButton>(1)->click();
+            }, &stuck);
+            w.controlAs<QPushButton>(W::IDC_CONFIG)->click();
+            return !stuck;
+        };
+
+        QVERIFY(setReport(true));
+        QTRY_VERIFY_WITH_TIMEOUT(endpoint.hasPendingConnections(), 5000);
+        QTcpSocket* peer = endpoint.nextPendingConnection();
+        QTRY_VERIFY_WITH_TIMEOUT(link->isUp(), 5000);
+
+        const int steno = connectStenography();
+        QVERIFY(steno >= 0);
+        const QByteArray raw("report \x01\xFF copy\r\n", 16);
+        QCOMPARE(::send(steno, raw.constData(), size_t(raw.size()), MSG_NOSIGNAL),
+                 ssize_t(raw.size()));
+        QByteArray got;
+        QTRY_VERIFY_WITH_TIMEOUT((got += peer->readAll()).size() >= raw.size(), 10000);
+        QCOMPARE(got, raw);
+
+        // Unchecked: closed.
+        QVERIFY(setReport(false));
+        QVERIFY(!link->isUp());
+        QTRY_VERIFY_WITH_TIMEOUT(peer->state() == QAbstractSocket::UnconnectedState, 5000);
+
+        // Checked again, then the window's close request (Exit declined).
+        QVERIFY(setReport(true));
+        QTRY_VERIFY_WITH_TIMEOUT(endpoint.hasPendingConnections(), 5000);
+        QTcpSocket* peer2 = endpoint.nextPendingConnection();
+        QTRY_VERIFY_WITH_TIMEOUT(link->isUp(), 5000);
+        f.prompts.queueAnswer(QMessageBox::No);
+        w.close();
+        QCOMPARE(f.prompts.texts().value(0), QStringLiteral("EXIT: Are you sure?"));
+        QVERIFY(w.isVisible());
+        QVERIFY(!link->isUp());
+        QVERIFY(link->flag());
+        QTRY_VERIFY_WITH_TIMEOUT(peer2->state() == QAbstractSocket::UnconnectedState, 5000);
+        ::close(steno);
     }
 };
 

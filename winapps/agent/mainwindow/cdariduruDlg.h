@@ -139,6 +139,8 @@ public:
     int callState() const;
     QString versionText() const { return versionText_; }
     UserScreenDisplay* captionScreen() const { return captionScreen_; }
+    DlgConfig* configDialog() const { return config_.get(); }
+    CaptionReportLink* captionReport() const { return reportLink_.get(); }
     CDlgNoticeBox* noticeBox() const { return noticeBox_; }
     LinkStatus linkStatus() const { return linkStatus_; }
     int noticeCount() const { return noticeCount_; }
@@ -346,6 +348,8 @@ private:
     int dataUnacked_ = 0;
     bool exiting_ = false;
     ConsoleWindowHooks hooks_{};
-    // Closes the configuration dialog with the cancel result when ringing starts.
-    std::function<void()> configOpenHook_;
+    // The configuration dialog, built once so that it keeps its fields
+    // between openings, and the caption-report test connection it switches.
+    std::unique_ptr<CaptionReportLink> reportLink_;
+    std::unique_ptr<DlgConfig> config_;
 };

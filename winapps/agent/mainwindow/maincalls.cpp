@@ -6,6 +6,7 @@
 #include "capa.h"
 #include "ccolorstaticst.h"
 #include "colorbutton.h"
+#include "dlgconfig.h"
 #include "pos.h"
 #include "rtpagent.h"
 #include "sound/soundplayer.h"
@@ -102,8 +103,8 @@ void CDarIduruDlg::StartRinging()
     startTimerById(TIMER_ANSWER_BLINK);
     c.ringing = 1;
     c.answerBlinkPhase = 0;
-    if (configOpenHook_)
-        configOpenHook_();
+    if (config_)
+        config_->CancelForRinging();
     if (captionScreen_ && captionScreen_->visibleFlag())
         captionScreen_->ClearAndShow();
     BringToFront();

@@ -3,12 +3,14 @@
 #include "cdariduruDlg.h"
 
 #include "capa.h"
+#include "captionreportlink.h"
 #include "ccolorstaticst.h"
 #include "cdlglogin.h"
 #include "cdlgnoticebox.h"
 #include "colorbutton.h"
 #include "consoleevent.h"
 #include "consolesettings.h"
+#include "dlgconfig.h"
 #include "dlgprogress.h"
 #include "pos.h"
 #include "prompter.h"
@@ -126,6 +128,7 @@ CDarIduruDlg::CDarIduruDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("Quillon Agent"));
     setObjectName(QStringLiteral("QuillonAgentMain"));
     buildControls();
+    reportLink_ = std::make_unique<CaptionReportLink>();
     qApp->installEventFilter(this);
 }
 
@@ -221,6 +224,18 @@ bool CDarIduruDlg::InitWindow()
 
     captionScreen_ = new UserScreenDisplay(this);
     UserScreenDisplay::setTaskTarget(captionScreen_);
+
+    // The configuration dialog lives as long as the window; building it reads
+    // its settings and gives the captioner type to the console for LOGIN.
+    config_ = std::make_unique<DlgConfig>(captionScreen_, reportLink_.get(), this);
+    config_->onShortcutLengths = [this](int noise, int noVoice, int misuse, int answer) {
+        // A word is held in at most 19 bytes; its length never says more.
+        auto held = [](int n) { return n < 0 ? 0 : n > settings::kWordMax ? settings::kWordMax : n; };
+        noiseWord_.length = held(noise);
+        noVoiceWord_.length = held(noVoice);
+        misuseWord_.length = held(misuse);
+        answerWord_.length = held(answer);
+    };
 
     versionBytes_[0] = uint8_t(QUILLON_VERSION_MAJOR);
     versionBytes_[1] = uint8_t(QUILLON_VERSION_MINOR);
@@ -334,6 +349,8 @@ void CDarIduruDlg::reloadAfterConfig()
     keep(macAnswerCmd_, answerWord_);
     ringFile_ = settings::ringFileName(myRingTone_);
     showCaptionerName();
+    // The agent task converts the stenography program's bytes by this type.
+    conContext().captionerType = captionerType_;
 }
 
 void CDarIduruDlg::showCaptionerName()
@@ -362,13 +379,15 @@ void CDarIduruDlg::installTaskHooks()
     hooks_.sendCaptionText = hookSendCaptionText;
     hooks_.setCaptionLights = hookSetCaptionLights;
     hooks_.appendCaptionScreen = UserScreenDisplay::AppendFromTask;
-    hooks_.reportCaptionBytes = nullptr;
+    hooks_.reportCaptionBytes = captionReportHook;
+    setCaptionReportTarget(reportLink_.get());
     conSetWindowHooks(&hooks_);
 }
 
 void CDarIduruDlg::removeTaskHooks()
 {
     conSetWindowHooks(nullptr);
+    setCaptionReportTarget(nullptr);
 }
 
 void CDarIduruDlg::DrainMailbox()
@@ -596,7 +615,8 @@ void CDarIduruDlg::ShowNotice(const QString& text)
 // ---- buttons of the window itself --------------------------------------------------------
 void CDarIduruDlg::OnConfig()
 {
-    // The configuration dialog joins here once it exists.
+    if (config_)
+        config_->RunModal();
     focusControl(IDC_FOCUS_PARK);
     reloadAfterConfig();
 }
@@ -641,8 +661,11 @@ void CDarIduruDlg::OnExit()
 
 void CDarIduruDlg::closeEvent(QCloseEvent* e)
 {
-    // The title-bar close takes the Exit path; the window stays unless the
+    // The close request ends the caption-report connection; then the
+    // title-bar close takes the Exit path, and the window stays unless the
     // agent confirms there.
+    if (reportLink_)
+        reportLink_->close();
     e->ignore();
     if (!exiting_)
         OnExit();
