@@ -1,6 +1,7 @@
 // The main window in its states, for render_windows: before login, logged
-// in and not joined, joined, keep-alive missing, and the hand-typing and
-// stenography layouts. The window runs on a runtime without a server: the
+// in and not joined, joined, keep-alive missing, the hand-typing and
+// stenography layouts, ringing, an emergency call in service with a
+// handover ready and two unread notices, and its configuration dialog. The window runs on a runtime without a server: the
 // server's answers are handed to it as the mailbox would.
 #include "render_mainwindow.h"
 
@@ -8,6 +9,8 @@
 #include "cdariduruDlg.h"
 #include "cdlglogin.h"
 #include "consoleevent.h"
+#include "dlgconfig.h"
+#include "typingbox.h"
 #include "pos.h"
 #include "posinternal.h"
 #include "rtpagent.h"
@@ -95,4 +98,44 @@ void renderMainWindow(const std::function<void(QWidget*, const char*)>& render)
     w.SetInputMode(0);
     QTest::qWait(1700);
     render(&w, "main_ka_fail");
+
+    // Joined again; a call is offered: Answer on yellow.
+    w.HandleMessage(joined);
+    QApplication::postEvent(&w, new ConsoleEvent(WM_CAPC_CA_COUNT, 2));
+    QTest::qWait(50);
+    w.HandleMessage(message(CAPX_BROADCAST));
+    render(&w, "main_ringing");
+
+    // In service (the answer itself needs the server, so the offer ends and
+    // the assignment follows): an emergency call, captioning, a handover
+    // target ready, two notices that arrived during the call.
+    w.ReleaseAllState();
+    CapxMsg assign = message(CAPX_ASSIGN_COMPLETE);
+    assign.assignComplete.isEmergency = 1;
+    std::strcpy(assign.assignComplete.cuPhoneNumber, "5550142");
+    w.HandleMessage(assign);
+    CapxMsg start = message(CAPX_CONTROL);
+    start.control.control = 1;
+    w.HandleMessage(start);
+    for (int id : {2, 4}) {
+        CapxMsg ho = message(CAPX_HO_EVENT);
+        ho.hoEvent.eventId = uint8_t(id);
+        w.HandleMessage(ho);
+    }
+    for (const char* text : {"Calls are queued in region 3.", "Please take your break after this call."}) {
+        CapxMsg notice = message(CAPX_MESSAGE);
+        std::strcpy(notice.message.msg, text);
+        w.HandleMessage(notice);
+    }
+    // Fewer blanks than the transmit count: the text stays in the box.
+    w.controlAs<TypingBox>(CDarIduruDlg::IDC_TYPING)->insertPlainText(QStringLiteral("Hello, this"));
+    render(&w, "main_in_call");
+
+    // The window's own configuration dialog, as Config.. opens it.
+    if (DlgConfig* config = w.configDialog()) {
+        config->OnInitDialog();
+        render(config, "main_config");
+        config->OnCancel();
+    }
+    w.ReleaseAllState();
 }
