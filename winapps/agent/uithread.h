@@ -27,3 +27,16 @@ auto runOnUiThread(QObject* context, F&& fn) -> std::invoke_result_t<F&>
         return result;
     }
 }
+
+// For routines without a result: a call from another thread is queued to the
+// context object's thread and the caller goes on at once. Calls queued this
+// way and by runOnUiThread from one thread run in the order they were made.
+template <class F>
+void postToUiThread(QObject* context, F&& fn)
+{
+    if (!context || QThread::currentThread() == context->thread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(context, std::forward<F>(fn), Qt::QueuedConnection);
+}

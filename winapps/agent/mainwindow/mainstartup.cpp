@@ -88,10 +88,23 @@ int hookSendCaptionText(int length, const char* text)
     return w ? w->SendCaptionText(length, text) : 0;
 }
 
+// The lights and the caption screen return nothing to the agent task: their
+// calls are queued without waiting, so a stenography piece reaches the send
+// path after one round trip (SendCaptionText) instead of five. The queue
+// keeps them in order with the caption routine and the window's messages.
 void hookSetCaptionLights(int n)
 {
     if (CDarIduruDlg* w = CDarIduruDlg::published())
-        w->SetCaptionLights(n);
+        postToUiThread(w, [w, n] { w->SetCaptionLights(n); });
+}
+
+void hookAppendCaptionScreen(const char* text, int length)
+{
+    CDarIduruDlg* w = CDarIduruDlg::published();
+    if (!w || !text || length <= 0)
+        return;
+    const QByteArray copy(text, length);
+    postToUiThread(w, [copy] { UserScreenDisplay::AppendFromTask(copy.constData(), int(copy.size())); });
 }
 
 }  // namespace
@@ -378,7 +391,7 @@ void CDarIduruDlg::installTaskHooks()
 {
     hooks_.sendCaptionText = hookSendCaptionText;
     hooks_.setCaptionLights = hookSetCaptionLights;
-    hooks_.appendCaptionScreen = UserScreenDisplay::AppendFromTask;
+    hooks_.appendCaptionScreen = hookAppendCaptionScreen;
     hooks_.reportCaptionBytes = captionReportHook;
     setCaptionReportTarget(reportLink_.get());
     conSetWindowHooks(&hooks_);
