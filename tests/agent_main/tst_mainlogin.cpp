@@ -35,6 +35,17 @@ std::vector<SvcSimFrame> framesOf(SvcSim& sim, int id)
     return out;
 }
 
+// The service's answer to the first JOIN: in service.
+SvcSimStep joinAcknowledged()
+{
+    SvcSimStep ack;
+    ack.trigger = SvcSimStep::OnMessage;
+    ack.onMsgId = CAPX_CA_SVC_STATE;
+    ack.msg.msgId = CAPX_CA_SVC_STATE_ACK;
+    ack.msg.caSvcStateAck.inService = 1;
+    return ack;
+}
+
 QColor bk(CDarIduruDlg& w, int id)
 {
     return w.controlAs<CColorStaticST>(id)->currentBkColor();
@@ -260,12 +271,7 @@ private slots:
         MainFixture f;
         SvcSimConfig config = acceptingConfig();
         config.keepAlivePeriodMs = 500;
-        SvcSimStep ack;
-        ack.trigger = SvcSimStep::OnMessage;
-        ack.onMsgId = CAPX_CA_SVC_STATE;
-        ack.msg.msgId = CAPX_CA_SVC_STATE_ACK;
-        ack.msg.caSvcStateAck.inService = 1;
-        config.script.push_back(ack);
+        config.script.push_back(joinAcknowledged());
         QVERIFY(f.start(config));
         CDarIduruDlg& w = *f.window;
 
@@ -308,12 +314,7 @@ private slots:
         windowtest::writeRaw(settings::kSettings, settings::kUseStenoSW, 0);
         MainFixture f;
         SvcSimConfig config = acceptingConfig();
-        SvcSimStep ack;
-        ack.trigger = SvcSimStep::OnMessage;
-        ack.onMsgId = CAPX_CA_SVC_STATE;
-        ack.msg.msgId = CAPX_CA_SVC_STATE_ACK;
-        ack.msg.caSvcStateAck.inService = 1;
-        config.script.push_back(ack);
+        config.script.push_back(joinAcknowledged());
         QVERIFY(f.start(config));
         CDarIduruDlg& w = *f.window;
         auto* join = w.controlAs<QPushButton>(CDarIduruDlg::IDC_JOIN);
@@ -431,12 +432,7 @@ private slots:
         MainFixture f;
         SvcSimConfig config = acceptingConfig();
         config.loginMode = mode;
-        SvcSimStep ack;
-        ack.trigger = SvcSimStep::OnMessage;
-        ack.onMsgId = CAPX_CA_SVC_STATE;
-        ack.msg.msgId = CAPX_CA_SVC_STATE_ACK;
-        ack.msg.caSvcStateAck.inService = 1;
-        config.script.push_back(ack);
+        config.script.push_back(joinAcknowledged());
         QVERIFY(f.start(config));
         // Not joined: the blinking invitation.
         QCOMPARE(f.text(CDarIduruDlg::IDC_SERVICE), QStringLiteral("Click 'JOIN'"));

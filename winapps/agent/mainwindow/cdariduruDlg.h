@@ -247,6 +247,7 @@ private:
     void loadWindowSettings();
     void reloadAfterConfig();
     void showCaptionerName();
+    void storeShortcutWords();
     void sleepMs(int ms);
     void ShowNotice(const QString& text);
     void installTaskHooks();

@@ -320,18 +320,7 @@ void CDarIduruDlg::loadWindowSettings()
     macMisuse_ = startup_.macMisuse;
     macAnswerCmd_ = startup_.macAnswerCmd;
     conContext().captionerType = captionerType_;
-
-    // The shortcut words as the window compares them: at most 19 bytes.
-    auto keep = [](const QString& word, ShortcutWord& out) {
-        const QByteArray bytes = word.toUtf8().left(settings::kWordMax);
-        std::memset(out.text, 0, sizeof out.text);
-        std::memcpy(out.text, bytes.constData(), size_t(bytes.size()));
-        out.length = int(bytes.size());
-    };
-    keep(macNosiyVoice_, noiseWord_);
-    keep(macNoVoice_, noVoiceWord_);
-    keep(macMisuse_, misuseWord_);
-    keep(macAnswerCmd_, answerWord_);
+    storeShortcutWords();
 }
 
 void CDarIduruDlg::reloadAfterConfig()
@@ -350,6 +339,16 @@ void CDarIduruDlg::reloadAfterConfig()
     macNoVoice_ = startup_.macNoVoice;
     macMisuse_ = startup_.macMisuse;
     macAnswerCmd_ = startup_.macAnswerCmd;
+    storeShortcutWords();
+    ringFile_ = settings::ringFileName(myRingTone_);
+    showCaptionerName();
+    // The agent task converts the stenography program's bytes by this type.
+    conContext().captionerType = captionerType_;
+}
+
+void CDarIduruDlg::storeShortcutWords()
+{
+    // The shortcut words as the window compares them: at most 19 bytes.
     auto keep = [](const QString& word, ShortcutWord& out) {
         const QByteArray bytes = word.toUtf8().left(settings::kWordMax);
         std::memset(out.text, 0, sizeof out.text);
@@ -360,10 +359,6 @@ void CDarIduruDlg::reloadAfterConfig()
     keep(macNoVoice_, noVoiceWord_);
     keep(macMisuse_, misuseWord_);
     keep(macAnswerCmd_, answerWord_);
-    ringFile_ = settings::ringFileName(myRingTone_);
-    showCaptionerName();
-    // The agent task converts the stenography program's bytes by this type.
-    conContext().captionerType = captionerType_;
 }
 
 void CDarIduruDlg::showCaptionerName()
