@@ -131,6 +131,9 @@ private:
     size_t sentBase_ = 0;
     std::vector<PracticeCaptionChunk> chunks_;
     size_t captionBytes_ = 0;
+    // What went over in the current call, for the check against its CALL_REPORT.
+    size_t callDataBytes_ = 0;
+    int callDataFrames_ = 0;
     std::string ended_;
     Clock::time_point endAt_{};
     bool reportSeen_ = false;

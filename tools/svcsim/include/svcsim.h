@@ -74,6 +74,9 @@ struct SvcSimConfig {
 
     // Every received frame as one text line ("RX ..."); null: none.
     FILE* trace = nullptr;
+    // Starts each trace line with "[<connection> <ms>] ", ms on the
+    // CLOCK_MONOTONIC clock, so a script can time frames against its own events.
+    bool traceTimes = false;
 
     // Called just before a scripted VOIP_SETUP goes out; a voice endpoint can
     // start here and fill in its own address, port and payload type.

@@ -1,6 +1,7 @@
 // svcsim: the service simulator as a program. Serves one agent client at a
 // time and prints every frame it receives.
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,8 +24,39 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_drop = 0;  // 1: close the client link, 2: close it mid-frame
 
 void onSignal(int) { g_stop = 1; }
+void onDrop(int sig) { g_drop = sig == SIGUSR2 ? 2 : 1; }
+
+long long monotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Link faults on demand: closes the current client connection, after the
+// first half of a KEEP_ALIVE frame when mid-frame, and says when on stderr.
+void drop(SvcSim& sim, bool midFrame)
+{
+    const int conn = sim.connections();
+    if (!sim.connected()) {
+        std::fprintf(stderr, "svcsim: drop asked with no client connected\n");
+        return;
+    }
+    if (midFrame) {
+        CapxMsg ka;
+        std::memset(&ka, 0, sizeof ka);
+        ka.msgId = CAPX_KEEP_ALIVE;
+        std::vector<uint8_t> bytes = sim.frameFor(ka);
+        bytes.resize(bytes.size() / 2 > 0 ? bytes.size() / 2 : 1);
+        sim.sendRaw(bytes);
+    }
+    sim.closeClient();
+    std::fprintf(stderr, "svcsim: dropped connection %d at %lld ms%s\n", conn, monotonicMs(),
+                 midFrame ? " (mid-frame)" : "");
+}
 
 void usage(FILE* out)
 {
@@ -53,6 +85,7 @@ void usage(FILE* out)
         "                          e.g. \"at 2000 BROADCAST availCallCount1st=1\"\n"
         "                               \"on ASSIGN_REQ +100 ASSIGN_COMPLETE cuPhoneNumber=\\\"5551234\\\"\"\n"
         "      --trace FILE        write the received frames to FILE instead of stdout\n"
+        "      --trace-times       start each trace line with [<connection> <monotonic ms>]\n"
 #ifdef SVCSIM_WITH_VOICE
         "      --voice-wav FILE    on a scripted VOIP_SETUP, stream FILE (8 kHz mono .wav) to the\n"
         "                          client as PCMU or G.729 (the set-up's payload type); the\n"
@@ -80,7 +113,9 @@ void usage(FILE* out)
         "                          --voice-wav FILE plays FILE instead (its text from FILE's\n"
         "                          .words or .txt beside it, if any)\n"
 #endif
-        "  -h, --help\n");
+        "  -h, --help\n"
+        "Signals: SIGUSR1 closes the client connection, SIGUSR2 closes it after half a frame\n"
+        "(each logged with the connection number and the monotonic time in ms).\n");
 }
 
 int number(const char* s, const char* what)
@@ -190,7 +225,8 @@ int main(int argc, char** argv)
     enum {
         O_RESULT = 1000, O_MODE, O_KEY, O_MESSAGE, O_UPGRADE, O_USER, O_PASSWORD, O_KA_PERIOD, O_KA_COUNT,
         O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE, O_VOICE_WAV,
-        O_VOICE_RECORD, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT, O_PR_CALLS
+        O_VOICE_RECORD, O_TRACE_TIMES, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT,
+        O_PR_CALLS
     };
     bool practice = false;
     int prInterval = 20000, prOffer = 8000, prTail = 3000, prPt = 0, prCalls = 0;
@@ -207,6 +243,7 @@ int main(int argc, char** argv)
         {"ack-result", required_argument, nullptr, O_ACK_RESULT}, {"ack-delay", required_argument, nullptr, O_ACK_DELAY},
         {"no-ack", no_argument, nullptr, O_NO_ACK},      {"script", required_argument, nullptr, O_SCRIPT},
         {"trace", required_argument, nullptr, O_TRACE},  {"help", no_argument, nullptr, 'h'},
+        {"trace-times", no_argument, nullptr, O_TRACE_TIMES},
         {"voice-wav", required_argument, nullptr, O_VOICE_WAV},
         {"voice-record", required_argument, nullptr, O_VOICE_RECORD},
         {"practice", no_argument, nullptr, O_PRACTICE},
@@ -248,6 +285,7 @@ int main(int argc, char** argv)
             break;
         }
         case O_TRACE: traceFile = optarg; break;
+        case O_TRACE_TIMES: cfg.traceTimes = true; break;
         case O_VOICE_WAV: voiceWav = optarg; break;
         case O_VOICE_RECORD: voiceRecord = optarg; break;
 #ifdef SVCSIM_WITH_PRACTICE
@@ -285,6 +323,8 @@ int main(int argc, char** argv)
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGUSR1, onDrop);
+    std::signal(SIGUSR2, onDrop);
 #ifdef SVCSIM_WITH_VOICE
     SvcVoiceConfig voiceCfg;
     voiceCfg.bindAddress = "127.0.0.1";
@@ -339,7 +379,12 @@ int main(int argc, char** argv)
     if (service) service->start();
 #endif
     while (!g_stop) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (g_drop != 0) {
+            const bool mid = g_drop == 2;
+            g_drop = 0;
+            drop(sim, mid);
+        }
 #ifdef SVCSIM_WITH_PRACTICE
         if (service && prCalls > 0 && service->summaries().size() >= static_cast<size_t>(prCalls)) break;
 #endif

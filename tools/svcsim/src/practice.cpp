@@ -297,6 +297,10 @@ void PracticeService::handle(const Event& e)
         }
         break;
     case CAPX_DATA:
+        if (state_ != State::Idle) {
+            callDataBytes_ += std::min<size_t>(f.msg.data.dataLen, CAPX_DATA_MAX);
+            ++callDataFrames_;
+        }
         if (state_ == State::Playing || (state_ == State::Releasing && !ended_.empty())) {
             const size_t n = std::min<size_t>(f.msg.data.dataLen, CAPX_DATA_MAX);
             // A call's captions are a few kilobytes; a flood is cut, not stored.
@@ -313,8 +317,10 @@ void PracticeService::handle(const Event& e)
         break;
     case CAPX_CALL_REPORT:
         if (state_ != State::Idle)
-            logf("call %d: CALL_REPORT: %u caption bytes sent, %u acknowledged, %u voice frames received", callNo_,
-                 f.msg.callReport.txToSvr, f.msg.callReport.rxSvrAck, f.msg.callReport.rxVocFrameFromSvr);
+            logf("call %d: CALL_REPORT: %u caption bytes sent, %u acknowledged, %u voice frames received; "
+                 "the service: %zu caption bytes in %d DATA acknowledged, %d voice frames sent", callNo_,
+                 f.msg.callReport.txToSvr, f.msg.callReport.rxSvrAck, f.msg.callReport.rxVocFrameFromSvr,
+                 callDataBytes_, callDataFrames_, voice_.sentCount() - static_cast<int>(sentBase_));
         break;
     case CAPX_RELEASE:
         switch (state_) {
@@ -421,6 +427,8 @@ void PracticeService::offer(Clock::time_point now)
     ++callNo_;
     chunks_.clear();
     captionBytes_ = 0;
+    callDataBytes_ = 0;
+    callDataFrames_ = 0;
     ended_.clear();
     CapxMsg m;
     zero(m);

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "capclogincrypt.h"
@@ -227,6 +228,12 @@ void SvcSim::readLoop(int fd, int conn)
                                    nullptr);
         }
         if (cfg_.trace != nullptr) {
+            if (cfg_.traceTimes) {
+                timespec ts{};
+                clock_gettime(CLOCK_MONOTONIC, &ts);
+                std::fprintf(cfg_.trace, "[%d %lld] ", conn,
+                             static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+            }
             if (f.id == CAPX_LINK_PROBE_ID) {
                 std::fprintf(cfg_.trace, "RX LINK_PROBE\n");
             } else {
