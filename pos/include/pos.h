@@ -258,6 +258,8 @@ int posAddSymbol(PosAnyFn fn, int kind, const char* name);
 
 int posExecCmd(const char* line, int* valueOut);
 void posCmdResult(int code, int value);
+// Runs a script file; 0, or -1 when scripts are already nested 8 deep on
+// this thread (a script that runs itself stops there).
 int posRunScript(const char* fileName);
 [[noreturn]] void posConsole(const char* nodeName);
 int posConSocketOpen(int port);

@@ -280,8 +280,21 @@ void posConsole(const char* nodeName) {
 }
 
 // ---- scripts ------------------------------------------------------------------------
+// Scripts may run scripts; a script that runs itself would recurse until the
+// thread's stack is gone, so nesting stops at a small depth.
+constexpr int SCRIPT_NESTING_MAX = 8;
+static thread_local int t_scriptDepth = 0;
+
 int posRunScript(const char* fileName) {
     if (!fileName || !*fileName) return 0;
+    if (t_scriptDepth >= SCRIPT_NESTING_MAX) {
+        posLogPrint("POS# ERR: Script Nesting Over %d(%s)\n", SCRIPT_NESTING_MAX, fileName);
+        return -1;
+    }
+    struct Depth {
+        Depth() { ++t_scriptDepth; }
+        ~Depth() { --t_scriptDepth; }
+    } depth;
     posLogPrint("POS# Script Job START(%s)\n", fileName);
     FILE* f = fopen(fileName, "re");
     if (!f) {

@@ -346,6 +346,31 @@ TEST_F(ConExec, ScriptRunsLinesUntilAnEmptyLine) {
     unlink(path);
 }
 
+TEST_F(ConExec, ScriptThatRunsItselfStopsAtEightLevels) {
+    char path[] = "/tmp/posconscriptXXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    {
+        std::ofstream f(path);
+        f << "runScript " << path << "\n"
+          << "probe1 12\n";
+    }
+    std::string out = exec(std::string("runScript ") + path);
+    const std::string start = std::string("POS# Script Job START(") + path + ")\n";
+    const std::string over = std::string("POS# ERR: Script Nesting Over 8(") + path + ")\n";
+    // Eight levels run, the ninth is refused with -1; every level goes on
+    // with its next line and ends.
+    std::string expect;
+    for (int i = 0; i < 8; ++i) expect += start;
+    expect += over + value(-1);
+    for (int i = 0; i < 8; ++i) expect += value(12) + "POS# Script Job END\n" + value(0);
+    EXPECT_EQ(expect, out);
+    // Later scripts on this thread start from level one again.
+    EXPECT_EQ(expect, exec(std::string("runScript ") + path));
+    unlink(path);
+}
+
 TEST_F(ConExec, ScriptFileNotFound) {
     EXPECT_EQ("POS# Script Job START(/nonexistent/x)\nPOS# ERR: Script File Not Found\n" + value(0),
               exec("runScript /nonexistent/x"));
