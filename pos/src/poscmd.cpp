@@ -190,7 +190,10 @@ static bool recall(Tokens* tk) {
     if (t0[1] == '!') {
         found = &s_history[s_histLast];
     } else if (t0[1] >= '0' && t0[1] <= '9') {
-        uint32_t n = static_cast<uint32_t>(posCmdNumber(t0 + 1));
+        // Plain decimal digits ("!0x3" is entry 0), wrapping in 32 bits.
+        uint32_t n = 0;
+        for (const char* p = t0 + 1; *p >= '0' && *p <= '9'; ++p)
+            n = n * 10u + static_cast<uint32_t>(*p - '0');
         if (n < POS_CMD_HISTORY) found = &s_history[n];
     } else {
         const char* text = t0 + 1;
