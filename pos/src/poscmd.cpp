@@ -240,13 +240,11 @@ int posExecCmd(const char* line, int* valueOut) {
 
     pthread_mutex_lock(&s_histLock);
     bool recalled = recall(&tk);
-    // A recall that finds an empty entry runs nothing and is not recorded, so
-    // the history listing (which stops at the first empty entry) stays whole.
-    if (tk.t[0][0]) {
-        s_history[s_histWrite] = tk;
-        s_histLast = s_histWrite;
-        s_histWrite = (s_histWrite + 1) % POS_CMD_HISTORY;
-    }
+    // Every line is recorded, also a recall that found an empty entry (which
+    // then runs nothing).
+    s_history[s_histWrite] = tk;
+    s_histLast = s_histWrite;
+    s_histWrite = (s_histWrite + 1) % POS_CMD_HISTORY;
     pthread_mutex_unlock(&s_histLock);
     if (recalled) logTokens(tk);
     if (!tk.t[0][0]) return 1;

@@ -144,16 +144,19 @@ TEST_F(ConExec, BangNumberRecallsThatEntry) {
     EXPECT_EQ("probe2,7,8,\n" + value(-1), exec("!2"));       // entry 4
     // The number is read as decimal digits: "!0x3" is entry 0, not entry 3.
     EXPECT_EQ("probe1,5,\n" + value(5), exec("!0x3"));        // entry 5
-    // An empty entry recalls empty tokens: nothing runs, and it is not
-    // recorded, so the listing still shows every entry.
+    // An empty entry recalls empty tokens: nothing runs, but the line is
+    // recorded (entry 6, empty), so the listing ends before it.
     int code = -1;
     EXPECT_EQ("\nQLAG99> ", exec("!49", &code));
     EXPECT_EQ(1, code);
     // A number beyond the history recalls nothing: the line stays "!50".
     EXPECT_EQ("!50,\nWrong Command\nQLAG99> ", exec("!50"));
-    EXPECT_EQ(" 0 probe1 5,\n 1 probe1 6,\n 2 probe2 7,8,\n 3 probe1 6,\n 4 probe2 7,8,\n 5 probe1 5,\n 6 history \n" +
+    EXPECT_EQ(" 0 probe1 5,\n 1 probe1 6,\n 2 probe2 7,8,\n 3 probe1 6,\n 4 probe2 7,8,\n 5 probe1 5,\n" +
                   value(0),
-              exec("history"));
+              exec("history"));   // entry 7
+    EXPECT_EQ("history,\n 0 probe1 5,\n 1 probe1 6,\n 2 probe2 7,8,\n 3 probe1 6,\n 4 probe2 7,8,\n 5 probe1 5,\n" +
+                  value(0),
+              exec("!7"));
 }
 
 TEST_F(ConExec, BangTextRecallsTheMostRecentMatch) {
