@@ -18,6 +18,7 @@ class ConNode : public Runtime {
 protected:
     void TearDown() override {
         for (int n = 0; n < POS_MAX_NODE; ++n) posNodeSet(n, nullptr);
+        Runtime::TearDown();
     }
 };
 

@@ -109,9 +109,49 @@ protected:
         posConSetPrompt("QLAG99");
     }
 
+    // Every test starts from the same runtime state, whether it runs in a
+    // process of its own or after others in one process: empty history, no
+    // recorded shell calls, the log switches of the start, no error text.
     void SetUp() override {
         settle();
+        posHistoryClear();
+        {
+            std::lock_guard<std::mutex> g(shellLock());
+            shellCalls().clear();
+        }
+        g_posConsoleUp.store(1);
+        posLogOn(1);
+        posLogDspTaskId(0);
+        posSetLastErr("%s", "");
+        settle();
         capture().clear();
+    }
+
+    // Stops the periodic jobs a test left running and gives the user task
+    // slots back (task threads cannot end: a released one stays idle in its
+    // receive, unreachable), so the next test can create its tasks again.
+    void TearDown() override {
+        for (int id : runningJobs()) posPeriodKill(id);
+        for (int id = 1; id <= POS_MAX_USER_TASK; ++id) {
+            if (__atomic_exchange_n(&g_posUserTasks[id], nullptr, __ATOMIC_ACQ_REL) != nullptr)
+                g_posTaskCount.fetch_sub(1);
+        }
+        settle();
+    }
+
+    // Job ids shown by periodDsp.
+    static std::vector<int> runningJobs() {
+        settle();
+        capture().clear();
+        posPeriodDsp();
+        posLogPrint("%s", kEnd);
+        EXPECT_TRUE(capture().waitFor(kEnd));
+        const std::string text = capture().takeUntil(kEnd);
+        std::vector<int> ids;
+        for (size_t p = text.find(" 0x"); p != std::string::npos; p = text.find(" 0x", p + 3))
+            ids.push_back(static_cast<int>(std::strtoul(text.c_str() + p + 1, nullptr, 16)));
+        capture().clear();
+        return ids;
     }
 
     // Waits until every line logged so far has passed the log task.
