@@ -260,7 +260,10 @@ int posResTask(PosTask* task, const char* author, const char* comment, int major
     // A timer started right after registration must find its thread ready.
     posTimerWaitReady(task);
 
-    __atomic_fetch_or(&task->stateFlags, POS_TASK_HELD, __ATOMIC_ACQ_REL);
+    // The log task's gate is open from the start and it serves from the
+    // start, so it is never marked held; every other task is.
+    if (task->localId != POS_LOG_TASK_ID)
+        __atomic_fetch_or(&task->stateFlags, POS_TASK_HELD, __ATOMIC_ACQ_REL);
     posGateWait(task);
 
     posMsecSleep(1);

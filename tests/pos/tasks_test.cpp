@@ -150,6 +150,8 @@ TEST(Gates, TasksStayHeldUntilReleaseWhileTheLogTaskRuns) {
     PosTask* logTask = posGetTask(POS_LOG_TASK_ID);
     ASSERT_NE(logTask, nullptr);
     ASSERT_TRUE(waitUntil([&] { return (ld(logTask->stateFlags) & POS_TASK_PENDING) != 0; }));
+    // Never held: ps shows it as RUN or PND from the start, not SUS.
+    EXPECT_EQ(ld(logTask->stateFlags) & POS_TASK_HELD, 0u);
 
     std::atomic<bool> ran{false};
     ASSERT_NE(startTask(76, [&](PosTask*) { ran = true; }), 0);
@@ -169,6 +171,7 @@ TEST(Gates, TasksStayHeldUntilReleaseWhileTheLogTaskRuns) {
     posLogPrint("before release\n");
     EXPECT_TRUE(log.waitFor("before release\n"));
 
+    EXPECT_EQ(ld(logTask->stateFlags) & POS_TASK_HELD, 0u);
     posGatesOpenAll();
     ASSERT_TRUE(waitTaskDone(76));
     EXPECT_TRUE(ran.load());
