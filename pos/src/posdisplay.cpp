@@ -103,7 +103,9 @@ int posPs() {
         snprintf(row + n, sizeof row - n, "\n");
         posLogPrint("%s", row);
     }
-    if (g_posLastErr[0]) posLogPrint("\n   * LAST-ERR: %s", g_posLastErr);
+    char lastErr[sizeof g_posLastErr];
+    posCopyLastErr(lastErr, sizeof lastErr);   // other threads may be writing it
+    if (lastErr[0]) posLogPrint("\n   * LAST-ERR: %s", lastErr);
     return 0;
 }
 
@@ -188,7 +190,9 @@ int posDspUsrMem() {
 int posDspErr(int sel) {
     if (sel != 0) return 0;
     posLogPrint("%s", s_rule76);
-    posLogPrint("* System Error: %s\n", g_posLastErr);
+    char lastErr[sizeof g_posLastErr];
+    posCopyLastErr(lastErr, sizeof lastErr);
+    posLogPrint("* System Error: %s\n", lastErr);
     posLogPrint("%s", s_rule76);
     for (int id = 1; id <= POS_MAX_USER_TASK; ++id) {
         PosTask* t = userTask(id);

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <regex>
+#include <thread>
 
 using namespace contest;
 
@@ -129,6 +130,36 @@ TEST_F(ConDisplay, DspErrOnlyWithZero) {
     }
     snprintf(rtp->lastError, sizeof rtp->lastError, "POS# ERR: Task(RTP): Exceed Max Queue Count(1) from x.cpp:1\n");
     EXPECT_EQ(expect + value(0), exec("posDspErr 0"));
+}
+
+TEST_F(ConDisplay, ErrorTextIsNeverShownHalfWritten) {
+    // A writer keeps replacing the global error text while ps and posDspErr
+    // show it: every shown text is one whole version, never a mix.
+    const std::string a(200, 'A'), b(200, 'B');
+    posSetLastErr("%s", a.c_str());
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop.load(); ++i) posSetLastErr("%s", (i & 1) ? b.c_str() : a.c_str());
+    });
+    int whole = 0;
+    std::string bad;
+    for (int round = 0; round < 300 && bad.empty(); ++round) {
+        for (const char* cmd : {"ps", "posDspErr 0"}) {
+            const std::string out = exec(cmd);
+            const std::string mark = std::strcmp(cmd, "ps") == 0 ? "* LAST-ERR: " : "* System Error: ";
+            const size_t at = out.find(mark);
+            const std::string text = at == std::string::npos ? out : out.substr(at + mark.size(), 200);
+            if (text == a || text == b)
+                ++whole;
+            else
+                bad = std::string(cmd) + ": " + text;
+        }
+    }
+    stop = true;
+    writer.join();
+    posSetLastErr("%s", "");
+    EXPECT_EQ("", bad);
+    EXPECT_EQ(600, whole);
 }
 
 TEST_F(ConDisplay, ClrErrBySelection) {
