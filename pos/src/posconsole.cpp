@@ -24,7 +24,6 @@ char g_posScriptFile[128];
 int g_posScriptDelayMs;
 
 constexpr int CONSOLE_WAIT_SECONDS = 300010;     // quiet client is closed after this
-constexpr int CLIENT_SEND_TIMEOUT_MS = 2000;
 
 static PosTask* s_consoleTask;
 
@@ -132,7 +131,7 @@ struct Console {
 
 void closeClient(Console& c) {
     if (c.clientFd < 0) return;
-    posConCloseClient();
+    posConCloseClient(c.clientFd);
     c.clientFd = -1;
     c.in.fill = 0;
 }
@@ -157,7 +156,7 @@ void acceptClient(Console& c) {
     }
     int on = 1;
     linger lg{1, 1};
-    timeval tv{CLIENT_SEND_TIMEOUT_MS / 1000, (CLIENT_SEND_TIMEOUT_MS % 1000) * 1000};
+    timeval tv{POS_CON_SEND_TIMEOUT_MS / 1000, (POS_CON_SEND_TIMEOUT_MS % 1000) * 1000};
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg) != 0 ||
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) {

@@ -96,11 +96,22 @@ void posLogSwitchesOff();
 // closes it) and the log task (which writes to it). All access is under one
 // lock so a socket is never closed under a send.
 int posConSetClient(int fd);                  // installs fd; returns the old one (or -1)
-void posConCloseClient();                     // shutdown + close, no client afterwards
+// Withdraws fd if it is the client, then shuts it down and closes it. Only
+// the console server (the socket's owner) closes.
+void posConCloseClient(int fd);
 int posConHasClient();
 // Sends to the client; -1 (and the two standard-output lines) when there is
-// no client or the send failed or timed out.
+// no client or the send failed or timed out. A failed or timed-out send drops
+// the client: it is shut down (the console server sees the end and closes
+// it) and later lines go on as with no client, so a client that stops
+// reading holds the log task for one send time-out at most.
 int posConSend(const char* data, int length);
+constexpr int POS_CON_SEND_TIMEOUT_MS = 2000;
+
+// The log task's queue limit: while the log task is held (at most one send
+// time-out), the queued log lines (large sticks) stay within a few MB;
+// writers wait at the limit.
+constexpr int POS_LOG_QUEUE_LIMIT = 2048;
 
 // Debug-file path: "<$POS_DEBUG_DIR or /tmp>/posDebug-<node name>.txt".
 void posDebugPath(char* out, int size);

@@ -155,7 +155,7 @@ int posInit(int nodeId) {
     g_posNodeId = nodeId;
 
     int err = 0;
-    posCreateTask(posLogTask, "POS-LOG", POS_LOG_TASK_ID, 255, 0xFFFF, 0, 25000, &err);
+    posCreateTask(posLogTask, "POS-LOG", POS_LOG_TASK_ID, 255, POS_LOG_QUEUE_LIMIT, 0, 25000, &err);
     posMsecSleep(1);
     // The banner goes through the log task: give it a moment to come up.
     for (int i = 0; i < 1000 && g_posLogTaskId.load() == 0; i++) posMsecSleep(1);
@@ -265,7 +265,7 @@ static int s_conFd = -1;
 int posConSetClient(int fd) {
     if (fd >= 0) {
         // A client that stops reading must not stall the log task for good.
-        struct timeval tv = {2, 0};
+        struct timeval tv = {POS_CON_SEND_TIMEOUT_MS / 1000, (POS_CON_SEND_TIMEOUT_MS % 1000) * 1000};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     }
     pthread_mutex_lock(&s_conLock);
@@ -275,14 +275,14 @@ int posConSetClient(int fd) {
     return old;
 }
 
-void posConCloseClient() {
+void posConCloseClient(int fd) {
+    if (fd < 0) return;
     pthread_mutex_lock(&s_conLock);
-    if (s_conFd >= 0) {
-        shutdown(s_conFd, SHUT_RDWR);
-        close(s_conFd);
-        s_conFd = -1;
-    }
+    if (s_conFd == fd) s_conFd = -1;
     pthread_mutex_unlock(&s_conLock);
+    // Withdrawn under the lock first: no send can be using it now.
+    shutdown(fd, SHUT_RDWR);
+    close(fd);
 }
 
 int posConHasClient() {
@@ -306,6 +306,10 @@ int posConSend(const char* data, int length) {
             if (n <= 0) {
                 posStdout("POS# CON: Err Tx To Socket(%d) errno(%d)\n", fd, n < 0 ? errno : 0);
                 ok = false;
+                // Drop the client: one timed-out send is all it may cost.
+                // The console server sees the shut-down socket and closes it.
+                shutdown(fd, SHUT_RDWR);
+                s_conFd = -1;
                 break;
             }
             off += static_cast<int>(n);

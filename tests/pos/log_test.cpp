@@ -3,6 +3,7 @@
 #include "postest_util.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <poll.h>
@@ -26,6 +27,13 @@ std::string readAvailable(int fd, int waitMs = 2000) {
         out.append(buf, static_cast<size_t>(n));
     }
     return out;
+}
+
+int largeCreated() {
+    pthread_mutex_lock(&g_posPools[0].lock);
+    int n = g_posPools[0].created;
+    pthread_mutex_unlock(&g_posPools[0].lock);
+    return n;
 }
 
 std::string readFile(const std::string& path) {
@@ -155,9 +163,68 @@ TEST_F(Log, RoutingToTheConsoleClientFollowsTheSwitches) {
     out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("POS# CON: Err Tx To Socket("), std::string::npos) << out;
     EXPECT_NE(out.find("PRC# Connection Closed\n"), std::string::npos) << out;
-    posConCloseClient();
+    // The failed send dropped the client; the console server closes it.
     EXPECT_EQ(posConHasClient(), 0);
+    posConCloseClient(sv[0]);
     EXPECT_EQ(posConSend("x", 1), -1);
+}
+
+TEST_F(Log, ClientThatStopsReadingHoldsLoggingForOneSendTimeoutAtMost) {
+    LogCapture log;
+    posLogOn(1);
+    ASSERT_TRUE(log.waitFor("POS# All Task's Terminal Log ON\n"));
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    int small = 4096;
+    setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(sv[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ASSERT_EQ(posConSetClient(sv[0]), -1);   // sv[1] is never read
+    const int largeBefore = largeCreated();
+
+    // A task logs far more lines than the log queue holds.
+    const int lines = 3 * POS_LOG_QUEUE_LIMIT;
+    const std::string pad(180, 'x');
+    std::atomic<long long> longestCallMs{0};
+    const auto start = std::chrono::steady_clock::now();
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(runInTask(76, [&](PosTask*) {
+        for (int i = 0; i < lines; ++i) {
+            const auto t0 = std::chrono::steady_clock::now();
+            posLogPrint("CAPA] flood %d %s\n", i, pad.c_str());
+            const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - t0).count();
+            if (ms > longestCallMs.load()) longestCallMs.store(ms);
+        }
+    }));
+    // Every line passes the log task soon after the one send time-out.
+    ASSERT_TRUE(log.waitForCount(size_t(lines) + 1, 10000)) << log.lines().size();
+    const long long allMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start).count();
+    posMsecSleep(20);
+    const std::string out = testing::internal::GetCapturedStdout();
+
+    EXPECT_LE(longestCallMs.load(), POS_CON_SEND_TIMEOUT_MS + 1000);
+    EXPECT_LE(allMs, POS_CON_SEND_TIMEOUT_MS + 3000);
+    // The timed-out send dropped the client, once.
+    EXPECT_EQ(posConHasClient(), 0);
+    size_t errors = 0;
+    for (size_t p = out.find("POS# CON: Err Tx To Socket("); p != std::string::npos;
+         p = out.find("POS# CON: Err Tx To Socket(", p + 1))
+        ++errors;
+    EXPECT_EQ(errors, 1u) << out.substr(0, 2000);
+    // The client sees its connection end after the lines it was sent.
+    bool ended = false;
+    for (int i = 0; i < 1000 && !ended; ++i) {
+        char buf[4096];
+        pollfd p = {sv[1], POLLIN, 0};
+        if (poll(&p, 1, 1000) <= 0) break;
+        ended = read(sv[1], buf, sizeof buf) == 0;
+    }
+    EXPECT_TRUE(ended);
+    // The burst left no more large sticks than the log queue holds.
+    EXPECT_LE(largeCreated() - largeBefore, POS_LOG_QUEUE_LIMIT + 64);
+    posConCloseClient(sv[0]);
+    close(sv[1]);
 }
 
 TEST_F(Log, NonTaskLinesGoStraightToStdoutBeforeTheConsoleIsUp) {

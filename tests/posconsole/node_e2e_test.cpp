@@ -409,6 +409,10 @@ TEST_F(ConsoleNode, StalledClientDoesNotStallLogging) {
     for (int i = 0; i < 3000; ++i) stalled.sendLine("help");
     ASSERT_TRUE(node->waitOutput("POS# CON: Err Tx To Socket(", 60000)) << node->out();
     EXPECT_TRUE(node->waitOutput("PRC# Connection Closed\n", 1000));
+    // The timed-out send dropped the stalled client: the node closes it by
+    // itself and goes on logging to its terminal.
+    EXPECT_TRUE(stalled.waitClosed(15000));
+    EXPECT_TRUE(node->waitOutput("POS# CON: Remote Console Closed\n", 15000)) << node->out();
     // Another operator can still take the console over and use it.
     Client b;
     ASSERT_TRUE(b.waitFor("***** Connected.. POS-NODE(99) *****\n", 15000));
