@@ -14,7 +14,7 @@ source "$(dirname "$0")/common.sh"
 
 make_short_passage 3
 pick_ports
-start_svcsim --practice --practice-dir "$work/short" --practice-interval 0.5 --practice-offer 5 \
+start_svcsim --practice --practice-dir "$work/short" --practice-interval 0.5 --practice-offer 8 \
   --practice-tail 0.5 --practice-out "$work/results" --ka-period 1000
 start_display_and_sound
 start_agent_and_join
