@@ -53,9 +53,11 @@ void drop(SvcSim& sim, bool midFrame)
         bytes.resize(bytes.size() / 2 > 0 ? bytes.size() / 2 : 1);
         sim.sendRaw(bytes);
     }
+    // Stamped before the close: a pause of this thread after the close must
+    // not make the client's reconnection look sooner than it was.
+    const long long at = monotonicMs();
     sim.closeClient();
-    std::fprintf(stderr, "svcsim: dropped connection %d at %lld ms%s\n", conn, monotonicMs(),
-                 midFrame ? " (mid-frame)" : "");
+    std::fprintf(stderr, "svcsim: dropped connection %d at %lld ms%s\n", conn, at, midFrame ? " (mid-frame)" : "");
 }
 
 void usage(FILE* out)
