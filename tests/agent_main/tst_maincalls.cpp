@@ -153,7 +153,9 @@ private slots:
         const Clock::time_point offered = f.framesOf(CAPX_LINK_PROBE_ID).back().at;
         QVERIFY(f.waitCount(CAPX_ASSIGN_REQ, 1, 6000));
         const qint64 after = msBetween(offered, f.framesOf(CAPX_ASSIGN_REQ).back().at);
-        QVERIFY2(after >= 3000 - 5 && after <= 3000 + 1000, qPrintable(QString::number(after)));
+        // Measured from the simulator's read of the probe, which may lag the
+        // timer's start by a scheduling delay.
+        QVERIFY2(after >= 3000 - 25 && after <= 3000 + 1000, qPrintable(QString::number(after)));
         QCOMPARE(conContext().callState.load(), STATE_ANSWERING);
     }
 
@@ -201,7 +203,8 @@ private slots:
         const auto release = f.framesOf(CAPX_RELEASE).back();
         QCOMPARE(int(release.msg.release.cause), 57);
         const qint64 after = msBetween(second, release.at);
-        QVERIFY2(after >= 10000 - 5 && after <= 10000 + 1000, qPrintable(QString::number(after)));
+        // From the read of the second probe (see autoAnswerForTest).
+        QVERIFY2(after >= 10000 - 25 && after <= 10000 + 1000, qPrintable(QString::number(after)));
         QVERIFY(f.settle());
         QCOMPARE(f.idsSince(mark), std::vector<int>{CAPX_RELEASE});
         QCOMPARE(f.countSounds(QStringLiteral("play pauseCap.wav sync")), 1);
