@@ -93,8 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     sap->state |= RTP_S_INS;
-    // The reads run here, pass by pass, instead of waiting on the clock.
-    rtp_session_set_scheduling_mode(sap->session, 0);
+    // The reads run here, pass by pass, instead of waiting on the clock. The
+    // session stays with the library's scheduler as in a call: a session
+    // taken off scheduling after it joined stays in the scheduler's list
+    // when it is destroyed, and the scheduler then locks freed memory.
     rtp_session_set_blocking_mode(sap->session, 0);
 
     int packets = 0;
