@@ -354,6 +354,28 @@ TEST_F(AgentLink, MailboxDeliversInOrderAndDropsTheTwentyFirst)
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_CA_COUNT), 0);
 }
 
+TEST_F(AgentLink, OnlyTheReceiveThreadSetsTheLinkKey)
+{
+    // Two LOGIN_ACKs close together: the receive thread has taken the newer
+    // key (0x22) before the agent task handles the older one (0x11). The
+    // agent task hands the LOGIN_ACK on and leaves the key alone.
+    g_capcInfo.link.linkKey = 0x22;
+    CapxMsg ack;
+    zero(ack);
+    ack.msgId = CAPX_LOGIN_ACK;
+    ack.loginAck.result = 0;
+    ack.loginAck.eValue = 0x11;
+    uint8_t frame[CAPX_MAX_FRAME_LEN];
+    const int n = capxEncodeMsgEx(&ack, frame, sizeof frame, 0, 0, nullptr);
+    ASSERT_GT(n, 2);
+    capcRxMsg(frame, n - 2);
+    EXPECT_EQ(g_capcInfo.link.linkKey.load(), 0x22);
+    const auto got = drainMailbox();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].msgId, CAPX_LOGIN_ACK);
+    EXPECT_EQ(got[0].loginAck.eValue, 0x11);
+}
+
 TEST_F(AgentLink, LoginAckWithFailureKeepsTheKey)
 {
     SvcSimConfig cfg;

@@ -43,7 +43,9 @@ void capcRxMsg(const uint8_t* frame, int length)
         return;
     }
     if (id == CAPX_DATA_ACK && m.dataAck.result == 0) link.dataAcked.fetch_add(1);
-    if (id == CAPX_LOGIN_ACK && m.loginAck.result == 0) link.linkKey = m.loginAck.eValue;
+    // The link key of a LOGIN_ACK was taken by the receive thread before it
+    // read the next frame; setting it again here could put back an older key
+    // when two LOGIN_ACKs arrive close together.
     capcMailboxPut(&m);
 }
 
