@@ -270,6 +270,41 @@ TEST_F(AgentLink, WriteFailureClosesThroughTheReceiveThreadOnce)
     EXPECT_EQ(capcTxData(3, "abc"), -1);
 }
 
+namespace {
+std::atomic<int> g_restarts{0};
+std::atomic<int> g_refusedRestarts{0};
+std::atomic<int> g_restartPort{0};
+constexpr int kRestartRounds = 30;
+
+// The console's reaction to a closed link: start it again at once.
+void restartingPoster(int msg, uintptr_t wparam)
+{
+    recordPost(msg, wparam);
+    if (msg != WM_CAPC_SOCK_CLOSE || g_restarts.load() >= kRestartRounds) return;
+    g_restarts.fetch_add(1);
+    if (capcSocketStart("127.0.0.1", g_restartPort.load()) != 0) g_refusedRestarts.fetch_add(1);
+}
+}  // namespace
+
+TEST_F(AgentLink, RestartOnTheCloseNotificationIsNeverRefused)
+{
+    connect();
+    g_restartPort = sim_->port();
+    conSetPoster(restartingPoster);
+    // The service drops the link again and again; each close notification
+    // starts the link again, and every start is taken.
+    for (int round = 1; round <= kRestartRounds; ++round) {
+        ASSERT_TRUE(waitUntil([&] { return sim_->connections() == round; }, 10000)) << round;
+        ASSERT_TRUE(waitUntil([] { return g_capcInfo.link.serverSocket.load() > 0; }, 10000)) << round;
+        sim_->closeClient();
+        ASSERT_TRUE(waitUntil([&] { return g_restarts.load() == round; }, 10000))
+            << round << " refused " << g_refusedRestarts.load();
+    }
+    EXPECT_EQ(g_refusedRestarts.load(), 0);
+    ASSERT_TRUE(waitUntil([this] { return sim_->connections() == kRestartRounds + 1; }, 10000));
+    conSetPoster(recordPost);
+}
+
 TEST_F(AgentLink, DiscardHooks)
 {
     SvcSimConfig cfg;

@@ -101,19 +101,17 @@ int startThread(void* (*fn)(void*), void* arg, pthread_t* out)
 }
 
 // Closes the server link: shut down and close under the write lock, so no
-// send can be using the descriptor, then report the close to the task.
+// send can be using the descriptor. The thread reports the close when it has
+// finished (see the end of capcSocketRxServerClient).
 void closeServerLink(int sock)
 {
     CapcLink& link = g_capcInfo.link;
-    {
-        std::lock_guard<std::mutex> g(link.txLock);
-        if (sock > 0) {
-            shutdown(sock, SHUT_RDWR);
-            close(sock);
-        }
-        link.serverSocket = -1;
+    std::lock_guard<std::mutex> g(link.txLock);
+    if (sock > 0) {
+        shutdown(sock, SHUT_RDWR);
+        close(sock);
     }
-    postIndication(CAPC_SOCK_CLOSE_IND);
+    link.serverSocket = -1;
 }
 
 void* capcSocketRxServerClient(void*)
@@ -132,7 +130,6 @@ void* capcSocketRxServerClient(void*)
         posLogPrint("QLON] Socket Error(Closed)-select\n");
         link.serverSocket = -1;
         info.running = 0;
-        postIndication(CAPC_SOCK_CLOSE_IND);
     } else {
         {
             std::lock_guard<std::mutex> g(link.txLock);
@@ -209,6 +206,10 @@ void* capcSocketRxServerClient(void*)
     }
     posLogPrint("QLON] End of TCP-Socket\n");
     info.rxActive = 0;
+    // Reported last, when this thread no longer counts as running: the
+    // console restarts the link on this indication, and that start must
+    // never find the old thread still in place.
+    if (closed) postIndication(CAPC_SOCK_CLOSE_IND);
     return nullptr;
 }
 
