@@ -266,8 +266,23 @@ TEST_F(AgentLink, WriteFailureClosesThroughTheReceiveThreadOnce)
     usleep(100 * 1000);
     EXPECT_EQ(g_rec.countLog("QLON] End of TCP-Socket\n"), 1);
     EXPECT_EQ(g_capcInfo.link.serverSocket.load(), -1);
-    // Writes after the close fail and report it.
+    // Writes after the close fail, without a further notification: one per link.
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(capcTxData(3, "abc"), -1);
+    EXPECT_EQ(capcTxAssignReq(), -1);
+    EXPECT_EQ(capcTxLogout("a"), -1);
+    usleep(100 * 1000);
+    EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 2);
+    // The next link reports its own first failed write again.
+    g_rec.clear();
+    ASSERT_EQ(capcSocketStart("127.0.0.1", sim_->port()), 0);
+    ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_OPEN) == 1; }));
+    shutdown(g_capcInfo.link.serverSocket.load(), SHUT_WR);
     EXPECT_EQ(capcTxData(3, "abc"), -1);
+    EXPECT_EQ(capcTxData(3, "abc"), -1);
+    ASSERT_TRUE(waitUntil([] { return g_capcInfo.rxActive.load() == 0; }));
+    ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_CLOSE) == 2; }));
+    usleep(100 * 1000);
+    EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 2);
 }
 
 namespace {
@@ -610,7 +625,8 @@ TEST_F(AgentLink, FailedBuildersReportAsSpecified)
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 0);  // these two fail silently
     EXPECT_EQ(capcTxLogout("a"), -1);
     EXPECT_EQ(capcTxControl(11), -1);
-    EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 2);
+    // The first failure after the link went down notifies; later ones do not.
+    EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 1);
     EXPECT_EQ(capcTxLogin(nullptr, "a", 1, "b", 1, nullptr, 2, 8, 4, 0), -1);
     EXPECT_EQ(capcTxChangePasswd(nullptr, "a", 1, "b", 1), -1);
 }

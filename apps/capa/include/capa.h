@@ -58,6 +58,10 @@ struct CapcLink {
     std::atomic<int> serverSocket;       // -1 when none, 0 before the first start
     std::atomic<int32_t> dataSent;       // DATA written since the last check
     std::atomic<int32_t> dataAcked;      // DATA_ACK result 0 since the last check
+    // A failed write has posted WM_CAPC_SOCK_CLOSE since the link last
+    // opened: later write failures only return -1 (a peer that stops reading
+    // must not flood the window). Frames of the discard hook still post each.
+    std::atomic<uint8_t> closeReported;
     PosTimerKey periodicTimer;
     // Held over scrambling and the whole write of one frame, and by the
     // receive thread while it closes the socket, so frames never interleave
@@ -150,8 +154,10 @@ int capcReadFrame(int sock, uint8_t* buf);
 // such a LOGIN_ACK.
 int capcLoginAckKey(const uint8_t* body, int L);
 // Writes one frame on the link (discard hook, link key, whole-frame write).
-// 0: written; -1: no socket, discarded or failed (a real failure shuts the
-// socket down so that the receive thread reports the close).
+// 0: written; -1: no socket or failed (a real failure shuts the socket down
+// so that the receive thread reports the close); CAPC_TX_DISCARDED: dropped
+// by the transmit discard hook.
+constexpr int CAPC_TX_DISCARDED = -2;
 int capcSocketSend(CapcLink* link, uint8_t* frame, int frameLen);
 
 // ---- stenography link (capcsocket) ------------------------------------------

@@ -134,6 +134,7 @@ void* capcSocketRxServerClient(void*)
         {
             std::lock_guard<std::mutex> g(link.txLock);
             link.serverSocket = sock;
+            link.closeReported = 0;   // a new link: its first failed write is reported
         }
         postIndication(CAPC_SOCK_OPEN_IND);
     }
@@ -424,7 +425,7 @@ int capcSocketSend(CapcLink* link, uint8_t* frame, int frameLen)
         const int32_t left = capcTakeDiscard(h.txDiscardCount);
         if (left != INT32_MIN) {
             posLogPrint("Discard Msg(%d) Left(%d)\n", frame[2], static_cast<int>(left));
-            return -1;
+            return CAPC_TX_DISCARDED;
         }
     }
     std::lock_guard<std::mutex> g(link->txLock);

@@ -81,6 +81,7 @@ void capcTask(PosTask* task)
     link.traceTag = 0;
     link.dataSent = 0;
     link.dataAcked = 0;
+    link.closeReported = 0;
 
     capcStenoServerStart(g_stenoPortWanted);
     if (posStartTimer(&link.periodicTimer, CAPC_PROC_TIMER, CAPC_PROC_PERIOD_MS, link.timerParam,
@@ -215,6 +216,7 @@ void capcResetForTest()
     info.link.linkKey = 0;
     info.link.dataSent = 0;
     info.link.dataAcked = 0;
+    info.link.closeReported = 0;
     g_capcHooks.txDiscardId = 0;
     g_capcHooks.txDiscardCount = 0;
     g_capcHooks.rxDiscardId = 0;

@@ -66,9 +66,15 @@ int transmit(CapcLink* link, const CapxMsg& msg, OnFail onFail, int line)
     const int n = capxEncodeMsgEx(&msg, buf, sizeof buf, g_capcInfo.txTraceLevel,
                                   static_cast<int>(link->traceTag), nullptr);
     if (n <= 0) return 0;
-    if (capcSocketSend(link, buf, n) == 0) return 0;
+    const int r = capcSocketSend(link, buf, n);
+    if (r == 0) return 0;
     if (onFail == OnFail::FatalAndPostClose) posLogPrint("CAPA] FATAL @ %s:%d\n", CAPC_SRC, line);
-    if (onFail != OnFail::Nothing) conPostMessage(WM_CAPC_SOCK_CLOSE, 0);
+    // A discarded frame is reported each time. A write failure is reported
+    // once per link: the first failure after the link went down tells the
+    // console, the next link opening re-arms it.
+    if (onFail != OnFail::Nothing &&
+        (r == CAPC_TX_DISCARDED || link->closeReported.exchange(1) == 0))
+        conPostMessage(WM_CAPC_SOCK_CLOSE, 0);
     return -1;
 }
 
@@ -228,5 +234,5 @@ int capcTxLinkProbe()
 {
     uint8_t probe[sizeof CAPX_LINK_PROBE];
     std::memcpy(probe, CAPX_LINK_PROBE, sizeof probe);
-    return capcSocketSend(defaultLink(), probe, static_cast<int>(sizeof probe));
+    return capcSocketSend(defaultLink(), probe, static_cast<int>(sizeof probe)) == 0 ? 0 : -1;
 }
