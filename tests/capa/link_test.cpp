@@ -426,6 +426,31 @@ TEST_F(AgentLink, OnlyTheReceiveThreadSetsTheLinkKey)
     EXPECT_EQ(got[0].loginAck.eValue, 0x11);
 }
 
+TEST_F(AgentLink, LinkKeyOutlivesAReconnectionOnBothSides)
+{
+    SvcSimConfig cfg;
+    cfg.linkKey = 0x33;
+    connect(cfg);
+    login();
+    sim_->closeClient();
+    ASSERT_TRUE(waitUntil([] { return g_capcInfo.rxActive.load() == 0; }));
+    ASSERT_EQ(capcSocketStart("127.0.0.1", sim_->port()), 0);
+    ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_OPEN) == 2; }));
+    EXPECT_EQ(g_capcInfo.link.linkKey.load(), 0x33);
+    EXPECT_EQ(sim_->linkKey(), 0x33);
+    // DATA before the next LOGIN_ACK travels with the kept key, and the
+    // simulator reads it back.
+    sim_->clearFrames();
+    ASSERT_EQ(capcTxData(3, "abc"), 0);
+    ASSERT_TRUE(sim_->waitForCount(CAPX_DATA, 1, 5000));
+    for (auto& f : sim_->frames()) {
+        if (f.id != CAPX_DATA) continue;
+        EXPECT_NE(f.wire, f.frame);   // scrambled on the wire
+        ASSERT_EQ(f.msg.data.dataLen, 3);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(f.msg.data.data), 3), "abc");
+    }
+}
+
 TEST_F(AgentLink, LoginAckWithFailureKeepsTheKey)
 {
     SvcSimConfig cfg;

@@ -46,6 +46,9 @@ struct SvcSimConfig {
     int loginResult = 0;
     int loginMode = 0;
     int linkKey = 0;                      // eValue of the LOGIN_ACK
+    // The link key outlives a connection, as the client's does; true starts
+    // each new connection with key 0.
+    bool resetKeyPerConnection = false;
     int upgradeRequired = 0;
     uint32_t agentId = 7;
     std::string loginMsg;

@@ -70,6 +70,8 @@ void usage(FILE* out)
         "      --result N          LOGIN_ACK result (default 0)\n"
         "      --mode N            LOGIN_ACK login mode (default 0)\n"
         "      --key N             LOGIN_ACK link key eValue (default 0)\n"
+        "      --key-reset         start each new connection with link key 0 (default: the\n"
+        "                          key of the last accepted login carries over, as in the client)\n"
         "      --message TEXT      LOGIN_ACK message text\n"
         "      --upgrade N         LOGIN_ACK upgradeRequired (default 0)\n"
         "      --user ID           expected login id (plain); with --password\n"
@@ -228,7 +230,7 @@ int main(int argc, char** argv)
         O_RESULT = 1000, O_MODE, O_KEY, O_MESSAGE, O_UPGRADE, O_USER, O_PASSWORD, O_KA_PERIOD, O_KA_COUNT,
         O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE, O_VOICE_WAV,
         O_VOICE_RECORD, O_TRACE_TIMES, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT,
-        O_PR_CALLS
+        O_PR_CALLS, O_KEY_RESET
     };
     bool practice = false;
     int prInterval = 20000, prOffer = 8000, prTail = 3000, prPt = 0, prCalls = 0;
@@ -257,6 +259,7 @@ int main(int argc, char** argv)
         {"practice-out", required_argument, nullptr, O_PR_OUT},
         {"practice-pt", required_argument, nullptr, O_PR_PT},
         {"practice-calls", required_argument, nullptr, O_PR_CALLS},
+        {"key-reset", no_argument, nullptr, O_KEY_RESET},
         {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "p:s:b:h", opts, nullptr)) != -1) {
@@ -267,6 +270,7 @@ int main(int argc, char** argv)
         case O_RESULT: cfg.loginResult = number(optarg, "result"); break;
         case O_MODE: cfg.loginMode = number(optarg, "mode"); break;
         case O_KEY: cfg.linkKey = number(optarg, "key"); break;
+        case O_KEY_RESET: cfg.resetKeyPerConnection = true; break;
         case O_MESSAGE: cfg.loginMsg = optarg; break;
         case O_UPGRADE: cfg.upgradeRequired = number(optarg, "upgrade"); break;
         case O_USER: cfg.expectUserId = optarg; break;

@@ -192,7 +192,7 @@ void SvcSim::acceptLoop()
             if (clientFd_ >= 0) shutdown(clientFd_, SHUT_RDWR);  // one client at a time
             clientFd_ = fd;
             conn = ++conn_;
-            key_ = 0;
+            if (cfg_.resetKeyPerConnection) key_ = 0;
         }
         cv_.notify_all();
         readers_.emplace_back([this, fd, conn] { readLoop(fd, conn); });
