@@ -287,6 +287,10 @@ TEST_F(VoiceCall, OutputWithoutMicrophoneStillInitialises)
 TEST_F(VoiceCall, NoDeviceAtAllFailsInitialisation)
 {
     setenv("QUILLON_AUDIO", "none", 1);
+    const int live = g729LiveCount();
     EXPECT_EQ(winsnd_init(), -1);
     EXPECT_EQ(winsnd_start(), -1);
+    // A failed initialisation keeps no codec objects, however often it is tried.
+    EXPECT_EQ(winsnd_init(), -1);
+    EXPECT_EQ(g729LiveCount(), live);
 }

@@ -27,6 +27,8 @@ G729Encoder* g729EncoderCreate();            // nullptr when memory is short
 G729Decoder* g729DecoderCreate();
 bool g729EncoderDestroy(G729Encoder* enc);   // false for none
 bool g729DecoderDestroy(G729Decoder* dec);
+// Encoders and decoders created and not yet destroyed (leak checks).
+int g729LiveCount();
 // 80 samples -> one 10-byte frame; false when there is no encoder.
 bool g729EncodeFrame(G729Encoder* enc, const int16_t* samples, uint8_t* frame);
 // One 10-byte frame -> 80 samples; false when there is no decoder.

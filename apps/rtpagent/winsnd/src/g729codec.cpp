@@ -1,5 +1,6 @@
 // G.729 on bcg729, VAD off so that every 10 ms frame is 10 bytes, and the
 // 20 ms payload framing of both codecs.
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -9,6 +10,12 @@ extern "C" {
 #include <bcg729/decoder.h>
 #include <bcg729/encoder.h>
 }
+
+namespace {
+std::atomic<int> g_live{0};
+}  // namespace
+
+int g729LiveCount() { return g_live.load(); }
 
 struct G729Encoder {
     bcg729EncoderChannelContextStruct* ctx;
@@ -26,6 +33,7 @@ G729Encoder* g729EncoderCreate()
         delete enc;
         return nullptr;
     }
+    g_live.fetch_add(1);
     return enc;
 }
 
@@ -38,6 +46,7 @@ G729Decoder* g729DecoderCreate()
         delete dec;
         return nullptr;
     }
+    g_live.fetch_add(1);
     return dec;
 }
 
@@ -46,6 +55,7 @@ bool g729EncoderDestroy(G729Encoder* enc)
     if (!enc) return false;
     closeBcg729EncoderChannel(enc->ctx);
     delete enc;
+    g_live.fetch_sub(1);
     return true;
 }
 
@@ -54,6 +64,7 @@ bool g729DecoderDestroy(G729Decoder* dec)
     if (!dec) return false;
     closeBcg729DecoderChannel(dec->ctx);
     delete dec;
+    g_live.fetch_sub(1);
     return true;
 }
 

@@ -374,6 +374,11 @@ int winsnd_init()
     g_encoder = g729EncoderCreate();
     if (winsnd_detect() == 0) {
         posLogPrint("RTP] Err! no sound device\n");
+        // Not initialised: a later init creates them again.
+        g729EncoderDestroy(g_encoder);
+        g729DecoderDestroy(g_decoder);
+        g_encoder = nullptr;
+        g_decoder = nullptr;
         return -1;
     }
     g_winSnd.initialised = 1;
