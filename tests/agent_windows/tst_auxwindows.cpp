@@ -182,17 +182,45 @@ private slots:
         screen.Append("\xAD", 1);
         QVERIFY(screen.plainText().endsWith(QString::fromUtf8("\xE4\xB8\xAD")));
         QVERIFY(screen.pendingBytes().isEmpty());
-        // A byte of 0x80 or more that is no UTF-8 lead takes the next byte
-        // with it and shows as one character.
-        screen.ClearScreen();
-        screen.Append("\x80" "ab", 3);
-        QCOMPARE(screen.plainText(), QString(u' ') + QChar(QChar::ReplacementCharacter) + u'b');
-        QCOMPARE(screen.count(), 3);
         // A pending byte does not survive clearing.
         screen.Append("\xC3", 1);
         screen.ClearScreen();
         screen.Append("z", 1);
         QCOMPARE(screen.plainText(), QStringLiteral(" z"));
+    }
+
+    void appendShowsEachBadByteAsOneReplacement_data()
+    {
+        QTest::addColumn<QByteArrayList>("pieces");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("count");
+        const QString r(QChar::ReplacementCharacter);
+        QTest::newRow("lead byte before a blank")
+            << QByteArrayList{"caf\xE9 ok."} << " caf" + r + " ok." << 8;
+        QTest::newRow("four-byte lead before text") << QByteArrayList{"x\xF0" "abcd."} << " x" + r + "abcd." << 7;
+        QTest::newRow("continuation byte alone") << QByteArrayList{"\x80" "ab"} << " " + r + "ab" << 3;
+        QTest::newRow("byte that never leads") << QByteArrayList{"\xFF" "a"} << " " + r + "a" << 2;
+        QTest::newRow("overlong form") << QByteArrayList{"\xC0\xAF" "z"} << " " + r + r + "z" << 3;
+        QTest::newRow("surrogate") << QByteArrayList{"\xED\xA0\x80"} << " " + r + r + r << 3;
+        QTest::newRow("above U+10FFFF") << QByteArrayList{"\xF4\x90\x80\x80"} << " " + r + r + r + r << 4;
+        QTest::newRow("sequence broken by text") << QByteArrayList{"\xE4\xB8" "x"} << " " + r + r + "x" << 3;
+        QTest::newRow("broken across pieces") << QByteArrayList{"\xE4", "x"} << " " + r + "x" << 2;
+        QTest::newRow("valid after a bad byte")
+            << QByteArrayList{"\xE9\xC3\xA9"} << " " + r + QString::fromUtf8("\xC3\xA9") << 3;
+    }
+
+    void appendShowsEachBadByteAsOneReplacement()
+    {
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(QString, shown);
+        QFETCH(int, count);
+        UserScreenDisplay screen;
+        screen.ClearScreen();
+        for (const QByteArray& piece : pieces)
+            screen.Append(piece.constData(), int(piece.size()));
+        QCOMPARE(screen.plainText(), shown);
+        QCOMPARE(screen.count(), count);
+        QVERIFY(screen.pendingBytes().isEmpty());
     }
 
     void appendSurvivesAnyPieces()

@@ -13,8 +13,8 @@
 
 namespace {
 
-// Bytes of the multi-byte character a byte of 0x80 or more starts: the
-// length of a UTF-8 sequence for a valid lead byte, else a pair.
+// Bytes of the UTF-8 sequence a lead byte starts, or 0 when the byte cannot
+// start one (a continuation byte, C0, C1, F5..FF).
 int sequenceLength(unsigned char lead)
 {
     if (lead >= 0xC2 && lead <= 0xDF)
@@ -23,16 +23,25 @@ int sequenceLength(unsigned char lead)
         return 3;
     if (lead >= 0xF0 && lead <= 0xF4)
         return 4;
-    return 2;
+    return 0;
 }
 
-QString decodeCharacter(const char* bytes, int length)
+// Whether byte may stand at position index (1..3) of the sequence lead
+// starts; the second byte's range excludes overlong forms, surrogates and
+// values above U+10FFFF.
+bool continuationFits(unsigned char lead, int index, unsigned char byte)
 {
-    const QString text = QString::fromUtf8(bytes, length);
-    // A sequence that is not UTF-8 still shows as one character.
-    if (text.contains(QChar::ReplacementCharacter) || text.isEmpty())
-        return QString(QChar::ReplacementCharacter);
-    return text;
+    if (index == 1) {
+        if (lead == 0xE0)
+            return byte >= 0xA0 && byte <= 0xBF;
+        if (lead == 0xED)
+            return byte >= 0x80 && byte <= 0x9F;
+        if (lead == 0xF0)
+            return byte >= 0x90 && byte <= 0xBF;
+        if (lead == 0xF4)
+            return byte >= 0x80 && byte <= 0x8F;
+    }
+    return byte >= 0x80 && byte <= 0xBF;
 }
 
 // Read on task threads, set on the window's thread. The caption screen lives
@@ -135,15 +144,29 @@ void UserScreenDisplay::appendOnUiThread(const QByteArray& in)
             --count_;
             ++i;
         } else if (b >= 0x80) {
+            // UTF-8: a whole valid sequence is one character counted by its
+            // bytes. A byte that cannot start one, or a sequence broken by a
+            // byte that does not fit, shows as U+FFFD for that one byte and
+            // the next byte is read afresh.
             const int len = sequenceLength(b);
-            if (i + len > n) {
-                // The rest of this character comes with the next piece.
+            int k = 1;
+            while (k < len && i + k < n &&
+                   continuationFits(b, k, static_cast<unsigned char>(data[i + k])))
+                ++k;
+            if (len != 0 && k == len) {
+                run += QString::fromUtf8(data.constData() + i, len);
+                count_ += len;
+                i += len;
+            } else if (len != 0 && i + k == n) {
+                // Valid so far and cut at the end of this piece: the rest
+                // comes with the next append.
                 pending_ = data.mid(i);
                 break;
+            } else {
+                run += QChar(QChar::ReplacementCharacter);
+                ++count_;
+                ++i;
             }
-            run += decodeCharacter(data.constData() + i, len);
-            count_ += len;
-            i += len;
         } else if (b == '\r') {
             // CR LF and a lone CR both end a line.
             if (i + 1 >= n || data[i + 1] != '\n')

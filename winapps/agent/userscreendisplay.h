@@ -23,11 +23,12 @@ public:
     ~UserScreenDisplay() override;
 
     // Appends caption bytes at the caret: 0x08 removes the character before
-    // the caret (count - 1); a byte of 0x80 or more starts a multi-byte
-    // character (UTF-8 by its lead byte, otherwise a pair), inserted as one
-    // character and counted by its bytes; other bytes count 1. A character
-    // cut off at the end of a piece waits for the next append. Safe to call
-    // from any thread (runs on the window's thread).
+    // the caret (count - 1); a byte of 0x80 or more starts a UTF-8 sequence,
+    // inserted as one character and counted by its bytes; a byte that starts
+    // no valid sequence shows as U+FFFD and counts 1 (the bytes after it are
+    // read on their own); other bytes count 1. A valid sequence cut off at
+    // the end of a piece waits for the next append. Safe to call from any
+    // thread (runs on the window's thread).
     void Append(const char* bytes, int length);
     // Replaces everything with a single space, count 0, applies the format.
     void ClearScreen();
