@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -126,6 +128,47 @@ private slots:
         UserScreenDisplay odd;
         QCOMPARE(odd.width(), odd.keptMinimumSize().width());
         QVERIFY(odd.height() <= 16000);
+    }
+
+    void captionScreenNeverOpensOffEveryScreen_data()
+    {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("top");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("far right, far up") << 2147483647 << -50000 << false;
+        QTest::newRow("far left") << -50000 << 100 << false;
+        QTest::newRow("far down right") << 100000 << 100000 << false;
+        QTest::newRow("int limits") << int(-2147483647 - 1) << 2147483647 << false;
+        QTest::newRow("partly on the screen") << -300 << 50 << true;
+    }
+
+    void captionScreenNeverOpensOffEveryScreen()
+    {
+        QFETCH(int, left);
+        QFETCH(int, top);
+        QFETCH(bool, kept);
+        windowtest::writeRaw(kInitialization, kScreenHorizPos, left);
+        windowtest::writeRaw(kInitialization, kScreenVertPos, top);
+        const QRect primary = QGuiApplication::primaryScreen()->availableGeometry();
+        {
+            UserScreenDisplay screen;
+            if (kept) {
+                QCOMPARE(screen.pos(), QPoint(left, top));
+            } else {
+                QVERIFY(primary.contains(screen.pos()));
+                QVERIFY(primary.intersects(screen.frameGeometry()));
+            }
+        }
+        // Not moved by the agent: the store keeps what it held.
+        QCOMPARE(readInt(kInitialization, kScreenHorizPos, 0), left);
+        QCOMPARE(readInt(kInitialization, kScreenVertPos, 0), top);
+        // Moved by the agent: the new place is written.
+        {
+            UserScreenDisplay screen;
+            screen.move(primary.topLeft() + QPoint(7, 9));
+        }
+        QCOMPARE(readInt(kInitialization, kScreenHorizPos, 0), primary.x() + 7);
+        QCOMPARE(readInt(kInitialization, kScreenVertPos, 0), primary.y() + 9);
     }
 
     void captionScreenCloseOnlyHides()

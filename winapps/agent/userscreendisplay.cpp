@@ -2,6 +2,7 @@
 
 #include "captionformat.h"
 #include "concontext.h"
+#include "screenplacement.h"
 #include "settingsstore.h"
 #include "uithread.h"
 
@@ -79,9 +80,18 @@ UserScreenDisplay::UserScreenDisplay(QWidget* parent)
     const int width = readInt(kInitialization, kScreenWidth, kDefScreenWidth);
     const int height = readInt(kInitialization, kScreenHeight, kDefScreenHeight);
     // Stored values are untrusted: keep the size between the minimum and a
-    // sane maximum (a negative or huge value must not break the layout).
+    // sane maximum (a negative or huge value must not break the layout), and
+    // never open where no screen shows the window.
     resize(qBound(minClient_.width(), width, 16000), qBound(minClient_.height(), height, 16000));
-    move(qBound(-16000, left, 16000), qBound(-16000, top, 16000));
+    const QPoint stored(left, top);
+    const QPoint placed = placeOnSomeScreen(stored, size());
+    if (placed != stored) {
+        // Kept in the store unless the agent moves the window.
+        storedPos_ = stored;
+        placedPos_ = placed;
+        replacedStoredPos_ = true;
+    }
+    move(placed);
 }
 
 UserScreenDisplay::~UserScreenDisplay()
@@ -102,6 +112,8 @@ void UserScreenDisplay::SavePosition()
         r = normalGeometry();
         topLeft = r.topLeft();
     }
+    if (replacedStoredPos_ && topLeft == placedPos_)
+        topLeft = storedPos_;   // not moved since it was placed: keep the stored values
     writeInt(kInitialization, kScreenVertPos, topLeft.y());
     writeInt(kInitialization, kScreenHorizPos, topLeft.x());
     writeInt(kInitialization, kScreenHeight, r.height());

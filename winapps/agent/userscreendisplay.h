@@ -67,6 +67,11 @@ private:
     int count_ = 0;
     bool visibleFlag_ = false;
     QSize minClient_;
+    // The stored position when it was off every screen, and where the window
+    // was placed instead.
+    QPoint storedPos_;
+    QPoint placedPos_;
+    bool replacedStoredPos_ = false;
     QByteArray pending_;
     QTextCharFormat format_;
 };
