@@ -351,6 +351,38 @@ private slots:
         QCOMPARE(c.ScreenFontSizeIdx.load(), 99);
     }
 
+    void textInTheBackgroundColourIsDrawnInAContrastingOne_data()
+    {
+        QTest::addColumn<int>("background");
+        QTest::addColumn<int>("text");
+        QTest::addColumn<QColor>("drawn");
+        QTest::newRow("white on white") << 0xFFFFFF << 0xFFFFFF << QColor(0, 0, 0);
+        QTest::newRow("black on black") << 0x000000 << 0x000000 << QColor(255, 255, 255);
+        QTest::newRow("yellow on yellow") << 0x00FFFF << 0x00FFFF << QColor(0, 0, 0);
+        QTest::newRow("dark blue on dark blue") << 0x800000 << 0x800000 << QColor(255, 255, 255);
+        QTest::newRow("equal apart from the unused byte") << 0x00FFFFFF << int(0xFFFFFFFF) << QColor(0, 0, 0);
+        QTest::newRow("red on yellow stays") << 0x00FFFF << 0x0000FF << QColor(255, 0, 0);
+    }
+
+    void textInTheBackgroundColourIsDrawnInAContrastingOne()
+    {
+        QFETCH(int, background);
+        QFETCH(int, text);
+        QFETCH(QColor, drawn);
+        ConsoleContext& c = conContext();
+        c.ScreenColorBg = background;
+        c.ScreenColorFg = text;
+        UserScreenDisplay screen;
+        screen.ClearScreen();
+        screen.Append("X", 1);
+        QTextCursor cursor(screen.edit()->document());
+        cursor.movePosition(QTextCursor::End);
+        QCOMPARE(cursor.charFormat().foreground().color(), drawn);
+        // The settings keep their values.
+        QCOMPARE(c.ScreenColorFg.load(), text);
+        QCOMPARE(c.ScreenColorBg.load(), background);
+    }
+
     // ---- font configuration ----
     void fontConfigOpensWithTheConsoleCopies()
     {

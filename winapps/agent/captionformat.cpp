@@ -24,6 +24,18 @@ CaptionFace captionFaceOf(const QString& faceName)
     return face;
 }
 
+uint32_t readableTextColor(uint32_t textBgr, uint32_t backgroundBgr)
+{
+    if ((textBgr & 0xFFFFFF) != (backgroundBgr & 0xFFFFFF))
+        return textBgr;
+    const unsigned r = backgroundBgr & 0xFF;
+    const unsigned g = (backgroundBgr >> 8) & 0xFF;
+    const unsigned b = (backgroundBgr >> 16) & 0xFF;
+    // Perceived brightness (ITU-R BT.601 weights), 0..255000.
+    const unsigned brightness = 299 * r + 587 * g + 114 * b;
+    return brightness >= 128000 ? 0x000000u : 0xFFFFFFu;
+}
+
 QTextCharFormat captionTextFormat(int faceIndex, int sizeIndex, uint32_t textBgr)
 {
     const QString name = settings::faceNames().at(settings::safeFaceIndex(faceIndex));

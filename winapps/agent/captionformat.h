@@ -13,6 +13,12 @@
 // named by family.
 QTextCharFormat captionTextFormat(int faceIndex, int sizeIndex, uint32_t textBgr);
 
+// The colour to draw caption text in on a background (both 0x00BBGGRR): the
+// text colour itself, or, when it equals the background (the text would be
+// invisible), black on a light background and white on a dark one. The
+// stored settings are not changed.
+uint32_t readableTextColor(uint32_t textBgr, uint32_t backgroundBgr);
+
 // Family and style of a face name of the face list.
 struct CaptionFace {
     QString family;

@@ -149,7 +149,8 @@ void CFontConfig::formatPreview()
     setEditBackground(preview_, bgColor_);
     QTextCursor cursor = preview_->textCursor();
     cursor.select(QTextCursor::Document);
-    cursor.mergeCharFormat(captionTextFormat(faceIdx_, sizeIdx_, textColor_));
+    // Shown as the caption screen will show it.
+    cursor.mergeCharFormat(captionTextFormat(faceIdx_, sizeIdx_, readableTextColor(textColor_, bgColor_)));
     // Hide the selection and show the end of the text.
     cursor.clearSelection();
     cursor.movePosition(QTextCursor::End);

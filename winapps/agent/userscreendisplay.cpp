@@ -226,9 +226,10 @@ void UserScreenDisplay::ApplyFormat()
 {
     runOnUiThread(this, [this] {
         const ConsoleContext& c = conContext();
-        setEditBackground(edit_, uint32_t(c.ScreenColorBg.load()));
+        const uint32_t bg = uint32_t(c.ScreenColorBg.load());
+        setEditBackground(edit_, bg);
         format_ = captionTextFormat(c.ScreenFFontNameIdx, c.ScreenFontSizeIdx,
-                                    uint32_t(c.ScreenColorFg.load()));
+                                    readableTextColor(uint32_t(c.ScreenColorFg.load()), bg));
         QTextCursor cursor = edit_->textCursor();
         cursor.mergeCharFormat(format_);
         edit_->setTextCursor(cursor);
