@@ -266,6 +266,34 @@ private slots:
         QVERIFY(screen.pendingBytes().isEmpty());
     }
 
+    // Backspaces with nothing counted keep the count at 0, and a CR LF cut
+    // between two pieces is one line end, as it is in one piece.
+    void appendCountAndLineEndsDoNotDependOnThePieces_data()
+    {
+        QTest::addColumn<QByteArrayList>("pieces");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("count");
+        QTest::newRow("backspaces before any text") << QByteArrayList{"\x08\x08\x08", "ab"} << "ab" << 2;
+        QTest::newRow("backspaces past the text") << QByteArrayList{"a", "\x08\x08", "b"} << "b" << 1;
+        QTest::newRow("CR LF in one piece") << QByteArrayList{"a\r\nb"} << " a\nb" << 4;
+        QTest::newRow("CR LF cut between pieces") << QByteArrayList{"a\r", "\nb"} << " a\nb" << 4;
+        QTest::newRow("CR at a piece end, then text") << QByteArrayList{"a\r", "b"} << " a\nb" << 3;
+        QTest::newRow("LF CR is two line ends") << QByteArrayList{"a\n", "\rb"} << " a\n\nb" << 4;
+    }
+
+    void appendCountAndLineEndsDoNotDependOnThePieces()
+    {
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(QString, shown);
+        QFETCH(int, count);
+        UserScreenDisplay screen;
+        screen.ClearScreen();
+        for (const QByteArray& piece : pieces)
+            screen.Append(piece.constData(), int(piece.size()));
+        QCOMPARE(screen.plainText(), shown);
+        QCOMPARE(screen.count(), count);
+    }
+
     void appendSurvivesAnyPieces()
     {
         UserScreenDisplay screen;

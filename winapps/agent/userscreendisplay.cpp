@@ -14,37 +14,6 @@
 
 namespace {
 
-// Bytes of the UTF-8 sequence a lead byte starts, or 0 when the byte cannot
-// start one (a continuation byte, C0, C1, F5..FF).
-int sequenceLength(unsigned char lead)
-{
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 0;
-}
-
-// Whether byte may stand at position index (1..3) of the sequence lead
-// starts; the second byte's range excludes overlong forms, surrogates and
-// values above U+10FFFF.
-bool continuationFits(unsigned char lead, int index, unsigned char byte)
-{
-    if (index == 1) {
-        if (lead == 0xE0)
-            return byte >= 0xA0 && byte <= 0xBF;
-        if (lead == 0xED)
-            return byte >= 0x80 && byte <= 0x9F;
-        if (lead == 0xF0)
-            return byte >= 0x90 && byte <= 0xBF;
-        if (lead == 0xF4)
-            return byte >= 0x80 && byte <= 0x8F;
-    }
-    return byte >= 0x80 && byte <= 0xBF;
-}
-
 // Read on task threads, set on the window's thread. The caption screen lives
 // until the end of the program; its destructor withdraws itself.
 std::atomic<UserScreenDisplay*> g_taskTarget{nullptr};
@@ -135,65 +104,22 @@ void UserScreenDisplay::Append(const char* bytes, int length)
 
 void UserScreenDisplay::appendOnUiThread(const QByteArray& in)
 {
-    const QByteArray data = pending_ + in;
-    pending_.clear();
+    // The reader decides what the bytes do; the edit control carries it out
+    // at the caret, in runs of text with the caption format.
+    class CursorSink : public CaptionByteReader::Sink {
+    public:
+        CursorSink(QTextCursor& cursor, const QTextCharFormat& format) : cursor_(cursor), format_(format) {}
+        void insert(const QString& text) override { cursor_.insertText(text, format_); }
+        void erase() override { cursor_.deletePreviousChar(); }
+
+    private:
+        QTextCursor& cursor_;
+        const QTextCharFormat& format_;
+    };
     edit_->setFocus();
     QTextCursor cursor = edit_->textCursor();
-    QString run;
-    auto flush = [&] {
-        if (!run.isEmpty()) {
-            cursor.insertText(run, format_);
-            run.clear();
-        }
-    };
-    const int n = int(data.size());
-    int i = 0;
-    while (i < n) {
-        const unsigned char b = static_cast<unsigned char>(data[i]);
-        if (b == 0x08) {
-            flush();
-            cursor.deletePreviousChar();
-            --count_;
-            ++i;
-        } else if (b >= 0x80) {
-            // UTF-8: a whole valid sequence is one character counted by its
-            // bytes. A byte that cannot start one, or a sequence broken by a
-            // byte that does not fit, shows as U+FFFD for that one byte and
-            // the next byte is read afresh.
-            const int len = sequenceLength(b);
-            int k = 1;
-            while (k < len && i + k < n &&
-                   continuationFits(b, k, static_cast<unsigned char>(data[i + k])))
-                ++k;
-            if (len != 0 && k == len) {
-                run += QString::fromUtf8(data.constData() + i, len);
-                count_ += len;
-                i += len;
-            } else if (len != 0 && i + k == n) {
-                // Valid so far and cut at the end of this piece: the rest
-                // comes with the next append.
-                pending_ = data.mid(i);
-                break;
-            } else {
-                run += QChar(QChar::ReplacementCharacter);
-                ++count_;
-                ++i;
-            }
-        } else if (b == '\r') {
-            // CR LF and a lone CR both end a line.
-            if (i + 1 >= n || data[i + 1] != '\n')
-                run += u'\n';
-            ++count_;
-            ++i;
-        } else if (b == 0) {
-            ++i;   // NUL carries no text
-        } else {
-            run += QChar(b);
-            ++count_;
-            ++i;
-        }
-    }
-    flush();
+    CursorSink sink(cursor, format_);
+    reader_.read(in.constData(), int(in.size()), sink);
     edit_->setTextCursor(cursor);
     edit_->ensureCursorVisible();
     edit_->setFocus();
@@ -206,8 +132,7 @@ void UserScreenDisplay::ClearScreen()
         cursor.select(QTextCursor::Document);
         cursor.insertText(QStringLiteral(" "));
         edit_->setTextCursor(cursor);
-        pending_.clear();
-        count_ = 0;
+        reader_.clear();
         ApplyFormat();
     });
 }

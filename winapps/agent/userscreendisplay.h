@@ -4,6 +4,7 @@
 // settings store when it is destroyed.
 #pragma once
 
+#include "captionbytes.h"
 #include "quillondialog.h"
 
 #include <QByteArray>
@@ -23,12 +24,14 @@ public:
     ~UserScreenDisplay() override;
 
     // Appends caption bytes at the caret: 0x08 removes the character before
-    // the caret (count - 1); a byte of 0x80 or more starts a UTF-8 sequence,
-    // inserted as one character and counted by its bytes; a byte that starts
-    // no valid sequence shows as U+FFFD and counts 1 (the bytes after it are
-    // read on their own); other bytes count 1. A valid sequence cut off at
-    // the end of a piece waits for the next append. Safe to call from any
-    // thread (runs on the window's thread).
+    // the caret (count - 1, never below 0); a byte of 0x80 or more starts a
+    // UTF-8 sequence, inserted as one character and counted by its bytes; a
+    // byte that starts no valid sequence shows as U+FFFD and counts 1 (the
+    // bytes after it are read on their own); CR, LF and CR LF (also when cut
+    // between two pieces) end one line; other bytes count 1. A valid
+    // sequence cut off at the end of a piece waits for the next append (see
+    // CaptionByteReader). Safe to call from any thread (runs on the window's
+    // thread).
     void Append(const char* bytes, int length);
     // Replaces everything with a single space, count 0, applies the format.
     void ClearScreen();
@@ -41,13 +44,13 @@ public:
     // screenHeight); also done on destruction.
     void SavePosition();
 
-    int count() const { return count_; }
+    int count() const { return reader_.count(); }
     bool visibleFlag() const { return visibleFlag_; }
     void setVisibleFlag(bool on) { visibleFlag_ = on; }
     QSize keptMinimumSize() const { return minClient_; }
     QTextEdit* edit() const { return edit_; }
     QString plainText() const;
-    QByteArray pendingBytes() const { return pending_; }
+    QByteArray pendingBytes() const { return reader_.pending(); }
     QTextCharFormat currentFormat() const { return format_; }
 
     // The caption screen that task threads append to (the console context's
@@ -64,7 +67,6 @@ private:
     void appendOnUiThread(const QByteArray& bytes);
 
     QTextEdit* edit_;
-    int count_ = 0;
     bool visibleFlag_ = false;
     QSize minClient_;
     // The stored position when it was off every screen, and where the window
@@ -72,6 +74,6 @@ private:
     QPoint storedPos_;
     QPoint placedPos_;
     bool replacedStoredPos_ = false;
-    QByteArray pending_;
+    CaptionByteReader reader_;   // what the pieces do, the count, the bytes held back
     QTextCharFormat format_;
 };
