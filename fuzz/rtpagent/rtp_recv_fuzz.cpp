@@ -47,8 +47,10 @@ bool setUp()
     rtpOrtpSetLogSink(dropOrtpLine);
     g_rtpAgent.maxEntityNum = 1;
     g_rtpAgent.sap[0].state = RTP_S_INIT;
-    // No sound device: the codecs exist, and a playback device without a
-    // stream gives the audio thread its passes (it drops what it takes).
+    // No sound device: the layer keeps no codec objects then, so G.729
+    // payloads decode to silence here (rtp_payload_fuzz decodes any payload
+    // with a real decoder). A playback device without a stream gives the
+    // audio thread its passes (it drops what it takes).
     setenv("QUILLON_AUDIO", "none", 1);
     winsnd_init();
     if (add_or_update_card("fuzz", -1, 0, WINSND_CARD_OUT) != 0) std::abort();
