@@ -80,11 +80,13 @@ start_display_and_sound() {
   eval "$(bash "$top/scripts/virtual-audio.sh" start "$work/audio")"
 }
 
-# The program with AutoAnsForTst=1 and hand typing until stenography connects;
-# logged in through the dialog and joined with the JOIN button.
+# The program with AutoAnsForTst=1 (auto_answer=0 leaves answering to the
+# Answer button) and hand typing until stenography connects; logged in
+# through the dialog and joined with the JOIN button.
 start_agent_and_join() {
   mkdir -p "$work/cfg"
-  printf '[Settings]\nSystemType=%d\nUseStenoSW=0\nAutoAnsForTst=1\nCaptionerType=0\n' "$systype" >"$work/agent.ini"
+  printf '[Settings]\nSystemType=%d\nUseStenoSW=0\nAutoAnsForTst=%d\nCaptionerType=0\n' "$systype" \
+    "${auto_answer:-1}" >"$work/agent.ini"
   XDG_CONFIG_HOME="$work/cfg" POS_DEBUG_DIR="$work" QT_QPA_PLATFORM=xcb \
     "$build/winapps/agent/QuillonAgent" --config "$work/agent.ini" >"$work/agent.log" 2>&1 &
   agent=$!
@@ -98,10 +100,18 @@ start_agent_and_join() {
   xdotool type --delay 20 "secret1"; xdotool key Return
   waitfor 20 xdotool search --onlyvisible --name "Quillon Agent #" || fail "the program did not log in"
   main="$(xdotool search --onlyvisible --name "Quillon Agent #" | head -n 1)"
+  main_window="$main"
   sleep 1
   xdotool windowfocus --sync "$main" 2>/dev/null || true
   xdotool key Tab space
   waitfor 10 grep -q "CA_SVC_STATE.*inService=1" "$work/trace.log" || fail "JOIN did not reach the service"
+}
+
+# Answers a ringing call as the agent does: the ring brings the window to the
+# front with the focus on Answer, and the space bar presses it.
+press_answer() {
+  xdotool windowfocus --sync "$main_window" 2>/dev/null || true
+  xdotool key space
 }
 
 # The last trace line's connection number.
