@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTextEdit>
 
@@ -441,6 +442,41 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.text(CDarIduruDlg::IDC_JOIN), QStringLiteral("Pause"), 5000);
         QCOMPARE(f.text(CDarIduruDlg::IDC_SERVICE), shown);
         QVERIFY(!f.window->controlAs<CColorStaticST>(CDarIduruDlg::IDC_SERVICE)->bkBlinkOn());
+    }
+
+    // The stored position is used when the window is on some screen there;
+    // one off every screen puts the window on the primary screen, and the
+    // stored values are kept.
+    void storedPosition_data()
+    {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("top");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("on the screen") << 150 << 120 << true;
+        QTest::newRow("far right and below") << 60000 << 60000 << false;
+        QTest::newRow("far left and above") << -60000 << -60000 << false;
+        QTest::newRow("just off the right edge") << 100000 << 10 << false;
+    }
+    void storedPosition()
+    {
+        QFETCH(int, left);
+        QFETCH(int, top);
+        QFETCH(bool, kept);
+        windowtest::writeRaw(settings::kInitialization, settings::kMainHorizPos, left);
+        windowtest::writeRaw(settings::kInitialization, settings::kMainVertPos, top);
+        MainFixture f;
+        SvcSimConfig config = acceptingConfig();
+        config.answerLogin = false;
+        QVERIFY(f.start(config, false));
+        const QRect frame = f.window->frameGeometry();
+        if (kept) {
+            QCOMPARE(frame.topLeft(), QPoint(left, top));
+        } else {
+            const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+            QVERIFY2(area.contains(frame.topLeft()), qPrintable(QStringLiteral("%1,%2").arg(frame.left()).arg(frame.top())));
+        }
+        QCOMPARE(windowtest::rawValue(settings::kInitialization, settings::kMainHorizPos).toInt(), left);
+        QCOMPARE(windowtest::rawValue(settings::kInitialization, settings::kMainVertPos).toInt(), top);
     }
 
     void secondServerAndLocaleClamp_data()

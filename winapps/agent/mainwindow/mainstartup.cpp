@@ -16,6 +16,7 @@
 #include "prompter.h"
 #include "quillon_version.h"
 #include "rtpagent.h"
+#include "screenplacement.h"
 #include "sound/soundplayer.h"
 #include "typingbox.h"
 #include "uithread.h"
@@ -271,8 +272,14 @@ bool CDarIduruDlg::InitWindow()
     setButtonColors(IDC_HOLD, kFaceInactive, kTextInactive);
 
     loadWindowSettings();
-    if (startup_.hasMainPosition())
-        move(startup_.mainHorizPos, startup_.mainVertPos);
+    // A stored position from another screen layout (or a damaged store)
+    // could leave the window where nobody sees it ring: it then goes on the
+    // primary screen. The stored values stay until the next Exit stores the
+    // position the window really has.
+    if (startup_.hasMainPosition()) {
+        const QSize size = frameGeometry().size().isValid() ? frameGeometry().size() : sizeHint();
+        move(placeOnSomeScreen(QPoint(startup_.mainHorizPos, startup_.mainVertPos), size));
+    }
 
     SetInputMode(0);
 
