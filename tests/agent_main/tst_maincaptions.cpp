@@ -215,11 +215,11 @@ private slots:
         QFETCH(int, seqNo);
         QFETCH(int, result);
         QFETCH(QString, shown);
-        LogLines log;
         CallFixture f;
         SvcSimConfig config = calltest::callConfig();
         config.answerData = false;
         QVERIFY(f.start(config));
+        LogLines log;   // after the start, which routes the window's lines anew
         CDarIduruDlg& w = *f.window;
         QVERIFY(f.captioningCall());
         const QColor before = f.bk(CDarIduruDlg::IDC_INDICATOR);
@@ -256,6 +256,27 @@ private slots:
         const int beeps = f.countSounds(beep);
         QTest::qWait(1500);
         QCOMPARE(f.countSounds(beep), beeps);
+    }
+
+    // A DATA_ACK that arrives after the call ended (the DATA crossed the
+    // RELEASE) is not counted into the next call's report.
+    void lateAckAfterTheCall()
+    {
+        CallFixture f;
+        SvcSimConfig config = calltest::callConfig();
+        config.answerData = false;
+        QVERIFY(f.start(config));
+        LogLines log;   // after the start, which routes the window's lines anew
+        CDarIduruDlg& w = *f.window;
+        QVERIFY(f.captioningCall());
+        typeText(w, QStringLiteral("x"));
+        pressEnter(w);
+        QVERIFY(f.waitCount(CAPX_DATA, 1));
+        QVERIFY(f.send("RELEASE cause=16"));
+        QVERIFY(f.waitCount(CAPX_RELEASE_COMPLETE, 1));
+        QVERIFY(f.send("DATA_ACK seqNo=1 result=0"));
+        QVERIFY2(log.waitFor(QStringLiteral("after the call: not counted")), qPrintable(log.lines().join(QLatin1Char('|'))));
+        QCOMPARE(conContext().rxSvrAck.load(), 0);
     }
 
     // More than two DATA unacknowledged within a second: the agent task

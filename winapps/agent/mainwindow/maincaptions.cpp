@@ -122,14 +122,19 @@ void CDarIduruDlg::OnStenoOpen()
 void CDarIduruDlg::OnDataAck(const CapxMsg& msg)
 {
     ConsoleContext& c = conContext();
-    // Every acknowledgement is counted and shown; one that answers no DATA
-    // of this call is also logged.
+    // Every acknowledgement is shown; one that answers no DATA of this call
+    // is also logged. One that arrives after the call ended (DATA was on its
+    // way when the service released the call) belongs to the call already
+    // reported: counting it would add it to the next call's report.
     if (dataUnacked_ > 0)
         --dataUnacked_;
     else
         posLogPrint("CAPA] DATA_ACK seqNo %d result %d with no caption outstanding\n",
                     int(msg.dataAck.seqNo), int(msg.dataAck.result));
-    c.rxSvrAck = c.rxSvrAck + 1;
+    if (c.callState.load() != STATE_IDLE)
+        c.rxSvrAck = c.rxSvrAck + 1;
+    else
+        posLogPrint("CAPA] DATA_ACK seqNo %d after the call: not counted\n", int(msg.dataAck.seqNo));
     ShowIndicatorChar(msg.dataAck.seqNo, msg.dataAck.result != 0);
     if (msg.dataAck.result == 0) {
         c.ackWaitTicks = 0;
