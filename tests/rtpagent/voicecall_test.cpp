@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "audiofixture.h"
+#include "rtportp.h"
+#include "wavedev.h"
 #include "playedvoice.h"
 #include "rtptest_util.h"
 #include "svcvoice.h"
@@ -161,8 +163,9 @@ TEST_F(VoiceCall, G729CarriesVoiceBothWaysWithTheSetUpPayloadType)
 
 TEST_F(VoiceCall, NothingCapturedBeforeStartReachesTheCall)
 {
-    // One second of 500 Hz, then 1 kHz: the call starts well after the
-    // switch, so every captured payload it carries is 1 kHz.
+    // One second of 500 Hz, then 1 kHz. The microphone is not recorded
+    // before the call, so the call hears it from its beginning: the 500 Hz
+    // first, then the 1 kHz, and nothing older.
     auto mic = tone(500, 8000);
     const auto later = tone(1000, 15 * 8000);
     mic.insert(mic.end(), later.begin(), later.end());
@@ -170,25 +173,87 @@ TEST_F(VoiceCall, NothingCapturedBeforeStartReachesTheCall)
     conContext().payloadType = 0;
     WinSndDevice* in = winsnd_input_device();
     ASSERT_NE(in, nullptr);
-    // Capture stalls with all ten buffers filled and waiting.
-    ASSERT_TRUE(waitUntil([&] { return winsnd_queue_count(&in->captureQueue) == WINSND_IN_HDRS; }, 5000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_FALSE(waveInRunning(in->inHandle));
+    EXPECT_FALSE(waitUntil([&] { return winsnd_queue_count(&in->captureQueue) > 0; }, 1000));
 
     SvcVoiceConfig cfg;
-    cfg.audio = tone(300, 50 * 160);
+    cfg.audio = tone(300, 100 * 160);
     SvcVoice far(cfg);
     const int port = far.start();
     ASSERT_GT(port, 0);
     ASSERT_EQ(rtpSapAlloc(1, 0, 3, "127.0.0.1", static_cast<uint16_t>(port)), 0);
     ASSERT_EQ(winsnd_start(), 0);
-    ASSERT_TRUE(waitUntil([&] { return far.streamingDone(); }, 10000));
-    ASSERT_TRUE(waitUntil([&] { return voicePackets(far.packets(), 0).size() >= 30; }, 3000));
+    EXPECT_TRUE(waveInRunning(in->inHandle));
+    ASSERT_TRUE(waitUntil([&] { return voicePackets(far.packets(), 0).size() >= 80; }, 5000));
     const auto voice = voicePackets(far.packets(), 0);
-    for (size_t i = 0; i < voice.size(); ++i) {
+    auto dominant = [&](size_t i) {
         std::vector<int16_t> f(160);
         voiceDecodePayload(0, nullptr, voice[i].payload.data(), 160, f.data());
-        EXPECT_GT(power(f, 0, 160, 1000), 4 * power(f, 0, 160, 500)) << "payload " << i;
+        return power(f, 0, 160, 1000) > power(f, 0, 160, 500) ? 1000 : 500;
+    };
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(dominant(i), 500) << "payload " << i;
+    for (size_t i = 60; i < 80; ++i) EXPECT_EQ(dominant(i), 1000) << "payload " << i;
+}
+
+// Between calls nothing runs: both devices are halted, the RTP library's
+// scheduler sleeps, and a late wake-up of the audio thread encodes and
+// sends nothing. Each call starts them again, also one that follows right
+// after another, and carries voice both ways.
+TEST_F(VoiceCall, DevicesAndSchedulerSleepBetweenCalls)
+{
+    startAudio(tone(1000, 30 * 8000));
+    conContext().payloadType = 0;
+    WinSndDevice* out = winsnd_output_device();
+    WinSndDevice* in = winsnd_input_device();
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(in, nullptr);
+    auto halted = [&] {
+        return !waveOutRunning(out->outHandle) && !waveInRunning(in->inHandle) && !rtpOrtpSchedulerRunning();
+    };
+    EXPECT_TRUE(halted());
+
+    SvcVoiceConfig cfg;
+    cfg.audio = tone(400, 40 * 160);
+    SvcVoice far(cfg);
+    const int port = far.start();
+    ASSERT_GT(port, 0);
+    for (int call = 1; call <= 2; ++call) {
+        SCOPED_TRACE(call);
+        far.newCall();
+        far.clearRecording();
+        const int rx = conContext().RxCnt.load();
+        const int proc = conContext().ProcCnt.load();
+        ASSERT_EQ(rtpSapAlloc(1, 0, 3, "127.0.0.1", static_cast<uint16_t>(port)), 0);
+        EXPECT_TRUE(rtpOrtpSchedulerRunning());
+        ASSERT_EQ(winsnd_start(), 0);
+        EXPECT_TRUE(waveOutRunning(out->outHandle));
+        EXPECT_TRUE(waveInRunning(in->inHandle));
+        // The microphone reaches the far end; its stream is received and played.
+        ASSERT_TRUE(waitUntil([&] { return voicePackets(far.packets(), 0).size() >= 20; }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return far.streamingDone(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return conContext().ProcCnt.load() >= proc + 30; }, 3000))
+            << "received " << conContext().RxCnt.load() - rx;
+        rtpSapStop();
+        ASSERT_TRUE(waitSapIdle(3000));
+        winsnd_stop();
+        EXPECT_TRUE(halted());
+        EXPECT_EQ(winsnd_queue_count(&in->captureQueue), 0);
     }
+    // A captured block still on its way and a wake-up after the end: the
+    // audio thread leaves both alone.
+    const int tx = conContext().TxCnt.load();
+    WinSndBlock* late = winsnd_allocb(WINSND_IN_BYTES);
+    ASSERT_NE(late, nullptr);
+    late->wptr = late->end;
+    winsnd_queue_put(&in->captureQueue, late);
+    {
+        std::lock_guard<std::mutex> g(out->wakeEvent.lock);
+        out->wakeEvent.signalled = true;
+    }
+    out->wakeEvent.cv.notify_one();
+    EXPECT_FALSE(waitUntil([&] { return conContext().TxCnt.load() != tx; }, 500));
+    EXPECT_EQ(winsnd_queue_count(&in->captureQueue), 1);
+    EXPECT_TRUE(halted());
 }
 
 TEST_F(VoiceCall, DoubleStartSendsSilenceOnceAndStopWithoutStartChangesNothing)

@@ -217,3 +217,41 @@ TEST_F(WaveDev, ResetKeepsWhatWasPlayedAndPlaysOn)
     ASSERT_TRUE(c.waitCount(11, 5000));
     EXPECT_EQ(waveOutClose(wo), WAVE_OK);
 }
+
+TEST_F(WaveDev, PausedDeviceHoldsItsBuffersUntilRestart)
+{
+    Completions c;
+    WaveOut* wo = nullptr;
+    ASSERT_EQ(waveOutOpen(&wo, 0, &kFmt, callback, &c), WAVE_OK);
+    EXPECT_TRUE(waveOutRunning(wo));
+    ASSERT_EQ(waveOutPause(wo), WAVE_OK);
+    EXPECT_FALSE(waveOutRunning(wo));
+    auto sound = ramp(320, 7);
+    WaveHdr hdr[2]{};
+    for (int i = 0; i < 2; ++i) {
+        hdr[i].data = reinterpret_cast<uint8_t*>(&sound[i * 160]);
+        hdr[i].bufferLength = 320;
+        waveOutPrepareHeader(wo, &hdr[i]);
+        ASSERT_EQ(waveOutWrite(wo, &hdr[i]), WAVE_OK);
+    }
+    // A paused device plays nothing: the buffers stay queued.
+    EXPECT_FALSE(c.waitCount(1, 300));
+    // A reset returns them and leaves the device paused.
+    ASSERT_EQ(waveOutReset(wo), WAVE_OK);
+    EXPECT_FALSE(waveOutRunning(wo));
+    ASSERT_TRUE(c.waitCount(2, 1000));
+    // After restart it plays what is queued from then on.
+    for (auto& h : hdr) {
+        h.flags = WHDR_PREPARED;
+        ASSERT_EQ(waveOutWrite(wo, &h), WAVE_OK);
+    }
+    ASSERT_EQ(waveOutRestart(wo), WAVE_OK);
+    EXPECT_TRUE(waveOutRunning(wo));
+    ASSERT_TRUE(c.waitCount(4, 5000));
+    // The device writes on to the file for a while after the completions.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (findSamples(audio.played(), sound, 0) < 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_GE(findSamples(audio.played(), sound, 0), 0);
+    EXPECT_EQ(waveOutClose(wo), WAVE_OK);
+}

@@ -15,6 +15,16 @@ void rtpOrtpSetLogSink(RtpOrtpLogSink sink);
 // return 0.
 int rtpOrtpInit();
 
+// A new session of the given library mode (receive only, send only, both)
+// for scheduled use, or null. The library's scheduler thread runs while at
+// least one such session exists and sleeps otherwise, so an idle program
+// has no 10 ms tick. Every session from here ends with
+// rtpOrtpSessionDestroy, never with the library's own destroy.
+RtpSession* rtpOrtpSessionNew(int mode);
+void rtpOrtpSessionDestroy(RtpSession* session);
+// True while the scheduler thread runs (for tests and displays).
+bool rtpOrtpSchedulerRunning();
+
 // The audio-video profile with payload type 101 as "telephone-event".
 RtpProfile* rtpOrtpProfile();
 

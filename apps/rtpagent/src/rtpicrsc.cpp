@@ -35,7 +35,7 @@ void abandonStart(RtpSap* sap)
     sap->rxContinueFlag = 0;
     {
         std::lock_guard<std::mutex> g(sap->sessionLock);
-        if (sap->session) rtp_session_destroy(sap->session);
+        if (sap->session) rtpOrtpSessionDestroy(sap->session);
         sap->session = nullptr;
     }
     {
@@ -117,7 +117,7 @@ int32_t rtpSapOpenSession(RtpSap* sap)
     const int mode = sap->rtpMode;
     RtpSession* s = nullptr;
     const bool fail = rtpTakeStartFault(RTP_FAULT_SESSION);
-    if (mode >= 1 && mode <= 3 && !fail) s = rtp_session_new(mode - 1);
+    if (mode >= 1 && mode <= 3 && !fail) s = rtpOrtpSessionNew(mode - 1);
     if (!s) {
         posLogPrint("RTP:%d] Err! NULL Session(%x) or Wrong RTP Mode(%d: 1 ~ 3 )\n", sap->id,
                     static_cast<unsigned>(reinterpret_cast<uintptr_t>(s)), mode);
@@ -197,7 +197,7 @@ int32_t rtpSapClear(RtpSap* sap)
     if (sap->usedFlag.load() != 1) return 0;
     {
         std::lock_guard<std::mutex> g(sap->sessionLock);
-        if (sap->session) rtp_session_destroy(sap->session);
+        if (sap->session) rtpOrtpSessionDestroy(sap->session);
         sap->session = nullptr;
         sap->sendTs = 0;
     }

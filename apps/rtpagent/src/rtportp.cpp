@@ -8,6 +8,15 @@
 #include <mutex>
 #include <random>
 
+// The library exports these without declaring them in its public headers.
+// They stop and start its scheduler thread, which otherwise ticks every
+// 10 ms for the life of the process, sessions or not.
+extern "C" {
+struct _RtpScheduler* ortp_get_scheduler(void);
+void rtp_scheduler_start(struct _RtpScheduler* sched);
+void rtp_scheduler_stop(struct _RtpScheduler* sched);
+}
+
 namespace {
 
 std::once_flag g_once;
@@ -16,6 +25,10 @@ std::atomic<RtpOrtpLogSink> g_sink{nullptr};
 std::atomic<int> g_mask{0};
 std::mutex g_rngLock;
 std::mt19937 g_rng{std::random_device{}()};
+// Scheduled sessions alive; the scheduler thread runs only while there is one.
+std::mutex g_schedLock;
+int g_schedUsers = 0;
+bool g_schedRunning = true;   // ortp_scheduler_init starts it
 
 void logHandler(const char* domain, OrtpLogLevel level, const char* fmt, va_list args)
 {
@@ -57,10 +70,49 @@ int rtpOrtpInit()
         ortp_set_log_handler(logHandler);
         rtpOrtpSetLogMask(0x1F);
         ortp_scheduler_init();
+        // Asleep until the first session: between calls nothing needs pacing.
+        std::lock_guard<std::mutex> g(g_schedLock);
+        if (g_schedUsers == 0 && ortp_get_scheduler()) {
+            rtp_scheduler_stop(ortp_get_scheduler());
+            g_schedRunning = false;
+        }
         g_profile = rtp_profile_clone_full(&av_profile);
         rtp_profile_set_payload(g_profile, 101, &payload_type_telephone_event);
     });
     return 0;
+}
+
+RtpSession* rtpOrtpSessionNew(int mode)
+{
+    rtpOrtpInit();
+    {
+        std::lock_guard<std::mutex> g(g_schedLock);
+        if (g_schedUsers++ == 0 && !g_schedRunning && ortp_get_scheduler()) {
+            rtp_scheduler_start(ortp_get_scheduler());
+            g_schedRunning = true;
+        }
+    }
+    RtpSession* s = rtp_session_new(mode);
+    if (!s) rtpOrtpSessionDestroy(nullptr);
+    return s;
+}
+
+void rtpOrtpSessionDestroy(RtpSession* session)
+{
+    // The session leaves the scheduler before the scheduler may stop, so no
+    // blocking call of it can be left waiting for a tick.
+    if (session) rtp_session_destroy(session);
+    std::lock_guard<std::mutex> g(g_schedLock);
+    if (g_schedUsers > 0 && --g_schedUsers == 0 && g_schedRunning && ortp_get_scheduler()) {
+        rtp_scheduler_stop(ortp_get_scheduler());
+        g_schedRunning = false;
+    }
+}
+
+bool rtpOrtpSchedulerRunning()
+{
+    std::lock_guard<std::mutex> g(g_schedLock);
+    return g_schedRunning;
 }
 
 RtpProfile* rtpOrtpProfile()

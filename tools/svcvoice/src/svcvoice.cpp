@@ -321,7 +321,7 @@ void SvcVoice::beginStreaming()
 
 void SvcVoice::sendLoop(std::string host, int port, int payloadType, std::vector<int16_t> audio, uint64_t call)
 {
-    RtpSession* s = rtp_session_new(RTP_SESSION_SENDONLY);
+    RtpSession* s = rtpOrtpSessionNew(RTP_SESSION_SENDONLY);
     rtp_session_set_profile(s, rtpOrtpProfile());
     rtp_session_set_scheduling_mode(s, 1);
     rtp_session_set_blocking_mode(s, 1);
@@ -347,7 +347,7 @@ void SvcVoice::sendLoop(std::string host, int port, int payloadType, std::vector
         sent_.push_back(std::chrono::steady_clock::now());
     }
     g729EncoderDestroy(enc);
-    rtp_session_destroy(s);
+    rtpOrtpSessionDestroy(s);
     std::lock_guard<std::mutex> g(mu_);
     if (call == call_.load()) streamingDone_ = true;
     cv_.notify_all();

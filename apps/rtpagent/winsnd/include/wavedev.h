@@ -76,7 +76,11 @@ int waveOutOpen(WaveOut** out, int id, const WaveFormat* fmt, WaveCallback cb, v
 int waveOutPrepareHeader(WaveOut* wo, WaveHdr* hdr);
 int waveOutUnprepareHeader(WaveOut* wo, WaveHdr* hdr);   // STILLPLAYING while queued
 int waveOutWrite(WaveOut* wo, WaveHdr* hdr);
-int waveOutReset(WaveOut* wo);                            // all queued headers come back done
+int waveOutReset(WaveOut* wo);                            // all queued headers come back done; a paused device stays paused
+// Pause halts the device (its thread and the sound server's stop waking);
+// queued headers wait until restart.
+int waveOutPause(WaveOut* wo);
+int waveOutRestart(WaveOut* wo);
 int waveOutClose(WaveOut* wo);                            // STILLPLAYING while headers are queued
 
 int waveInOpen(WaveIn** in, int id, const WaveFormat* fmt, WaveCallback cb, void* instance);
@@ -87,6 +91,10 @@ int waveInStart(WaveIn* wi);
 int waveInStop(WaveIn* wi);     // stops capture; the partly filled buffer comes back
 int waveInReset(WaveIn* wi);    // stops capture; every queued buffer comes back
 int waveInClose(WaveIn* wi);    // STILLPLAYING while buffers are queued
+
+// True while the device's stream runs (not paused, stopped or reset).
+bool waveOutRunning(WaveOut* wo);
+bool waveInRunning(WaveIn* wi);
 
 // Frames the capture side had to drop because no buffer was queued.
 uint32_t waveInDroppedFrames(WaveIn* wi);

@@ -139,6 +139,7 @@ struct WaveStream {
     std::atomic<int> pending{0};     // queued and not yet handed back to the owner
     std::atomic<int> queued{0};      // queued and not yet finished by the stream
     std::atomic<bool> running{false};
+    bool paused = false;             // playback: halted by pause, until restart (under ctl)
     std::atomic<bool> quit{false};
     sem_t wake;
     pthread_t helper{};
@@ -461,8 +462,27 @@ int waveOutReset(WaveOut* wo)
     std::lock_guard<std::mutex> g(wo->s.ctl);
     haltStream(wo->s);
     returnAll(wo->s, true);
+    return wo->s.paused ? WAVE_OK : startStream(wo->s);
+}
+
+int waveOutPause(WaveOut* wo)
+{
+    if (!wo) return WAVE_ERR_INVALPARAM;
+    std::lock_guard<std::mutex> g(wo->s.ctl);
+    wo->s.paused = true;
+    haltStream(wo->s);
+    return WAVE_OK;
+}
+
+int waveOutRestart(WaveOut* wo)
+{
+    if (!wo) return WAVE_ERR_INVALPARAM;
+    std::lock_guard<std::mutex> g(wo->s.ctl);
+    wo->s.paused = false;
     return startStream(wo->s);
 }
+
+bool waveOutRunning(WaveOut* wo) { return wo && wo->s.running.load(); }
 
 int waveOutClose(WaveOut* wo)
 {
@@ -532,6 +552,8 @@ int waveInClose(WaveIn* wi)
     if (rc == WAVE_OK) delete wi;
     return rc;
 }
+
+bool waveInRunning(WaveIn* wi) { return wi && wi->s.running.load(); }
 
 uint32_t waveInDroppedFrames(WaveIn* wi)
 {

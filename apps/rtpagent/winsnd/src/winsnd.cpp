@@ -19,6 +19,9 @@ G729Decoder* g_decoder = nullptr;   // used by the receive thread only (under li
 
 const WaveFormat kVoiceFormat{1, VOICE_RATE, 16, 2, VOICE_RATE * 2};
 
+// True from winsnd_start to winsnd_stop: the devices run (under processLock).
+bool g_devicesRunning = false;
+
 // G.729 silence: two 10-byte frames.
 const uint8_t kG729Silence[VOICE_G729_PAYLOAD] = {0x78, 0x52, 0x80, 0xA0, 0x00, 0xFA, 0xD1,
                                                   0x00, 0x00, 0x56, 0x78, 0x3A, 0x45, 0x60,
@@ -51,6 +54,9 @@ void* winsnd_thread(void* arg)
     auto* dev = static_cast<WinSndDevice*>(arg);
     while (eventWait(dev)) {
         std::lock_guard<std::mutex> g(g_winSnd.processLock);
+        // A wake-up that arrives after the call's end finds the devices
+        // halted: nothing is encoded, sent or written between calls.
+        if (!dev->InserviceFlag.load()) continue;
         if (g_winSnd.hasIn.load()) {
             WinSndDevice* in = winsnd_input_device();
             if (in) winsnd_read_process(in);
@@ -134,6 +140,9 @@ void openOutput(WinSndDevice* dev)
     dev->outcurbuf = 0;
     dev->overrun = 0;
     dev->nsamples = 0;
+    // Halted until a call's playback starts: a running device wakes its
+    // thread and the sound server every period even when it plays silence.
+    waveOutPause(wo);
 }
 
 void openInput(WinSndDevice* dev)
@@ -152,8 +161,42 @@ void openInput(WinSndDevice* dev)
     }
     dev->inHandle = wi;
     const int bytes = dev->format.avgBytesPerSec * 320 / 8000;   // 640 bytes, 40 ms
+    // The buffers wait with the recorder; recording runs only during calls
+    // (winsnd_start to winsnd_stop), so the idle program does not wake for
+    // audio that nobody sends.
     for (int i = 0; i < WINSND_IN_HDRS; ++i) add_input_buffer(dev, i, bytes);
-    if (waveInStart(wi) != WAVE_OK) posLogPrint("RTP] Err! wave-in start failed\n");
+}
+
+// Starts the devices for a call: playback from a 100 ms lead-in, capture
+// with every buffer waiting for it. Under processLock.
+void resumeDevices(WinSndDevice* out, WinSndDevice* in)
+{
+    if (out && out->outHandle) {
+        out->overrun = 0;
+        out->nsamples = 0;
+        if (waveOutRestart(out->outHandle) != WAVE_OK) posLogPrint("RTP] Err! wave-out start failed\n");
+    }
+    if (in && in->inHandle) {
+        rearmInputs(in);
+        if (waveInStart(in->inHandle) != WAVE_OK) posLogPrint("RTP] Err! wave-in start failed\n");
+    }
+}
+
+// Halts the devices at a call's end. What is still queued for playback is
+// dropped (it belongs to the ended call) and every buffer comes back, so
+// the next call starts clean. Under processLock.
+void haltDevices(WinSndDevice* out, WinSndDevice* in)
+{
+    if (out && out->outHandle) {
+        waveOutPause(out->outHandle);
+        waveOutReset(out->outHandle);
+        out->overrun = 0;
+        out->nsamples = 0;
+    }
+    if (in && in->inHandle) {
+        waveInReset(in->inHandle);
+        winsnd_queue_flush(&in->captureQueue);
+    }
 }
 
 void closeOutput(WinSndDevice* dev)
@@ -395,12 +438,11 @@ int winsnd_start()
         std::lock_guard<std::mutex> g(g_winSnd.processLock);
         winsnd_queue_flush(&g_winSnd.playbackQueue);
         WinSndDevice* in = winsnd_input_device();
-        if (in) {
-            winsnd_queue_flush(&in->captureQueue);
-            rearmInputs(in);
-        }
+        if (in) winsnd_queue_flush(&in->captureQueue);
+        resumeDevices(out, in);
+        g_devicesRunning = true;
+        if (out) out->InserviceFlag = 1;
     }
-    if (out) out->InserviceFlag = 1;
     sendSilenceFrames(WINSND_SILENCE_FRAMES);
     return 0;
 }
@@ -410,6 +452,10 @@ void winsnd_stop()
     if (!g_winSnd.initialised.load()) return;
     WinSndDevice* out = winsnd_output_device();
     if (out && out->InserviceFlag.load()) out->InserviceFlag = 0;
+    std::lock_guard<std::mutex> g(g_winSnd.processLock);
+    if (!g_devicesRunning) return;
+    g_devicesRunning = false;
+    haltDevices(out, winsnd_input_device());
 }
 
 void winsnd_close()
@@ -421,6 +467,7 @@ void winsnd_close()
     stopAudioThread(out);
     std::lock_guard<std::mutex> life(g_winSnd.lifeLock);
     std::lock_guard<std::mutex> g(g_winSnd.processLock);
+    g_devicesRunning = false;
     if (out) closeOutput(out);
     if (in) closeInput(in);
     for (int t = WINSND_CARD_OUT; t <= WINSND_CARD_IN; ++t) {
