@@ -92,6 +92,7 @@ start_agent_and_join() {
   agent=$!
   pids+=($agent)
   waitfor 30 xdotool search --onlyvisible --name "Quillon Agent" || fail "the login dialog did not open"
+  [ "${console_log:-0}" = 1 ] && start_console_log
   local win main
   win="$(xdotool search --onlyvisible --name "Quillon Agent" | head -n 1)"
   xdotool windowfocus --sync "$win" 2>/dev/null || true
@@ -116,3 +117,11 @@ press_answer() {
 
 # The last trace line's connection number.
 trace_conn() { tail -n 1 "$work/trace.log" | sed -n 's/^\[\([0-9]*\) .*/\1/p'; }
+
+# The program's log as its remote console client sees it (task lines reach
+# only a connected console): $work/console.log, from now until it ends.
+start_console_log() {
+  waitfor 30 bash -c 'exec 3<>/dev/tcp/127.0.0.1/7599' || fail "the console on 7599 does not answer"
+  bash -c 'exec 3<>/dev/tcp/127.0.0.1/7599 && exec cat <&3' >"$work/console.log" 2>/dev/null &
+  pids+=($!)
+}

@@ -82,6 +82,9 @@ public:
     bool waitSummaries(size_t n, int timeoutMs);
     // Offers withdrawn so far.
     int withdrawn();
+    // While held, no call is offered; the first offer comes the usual first
+    // delay after the hold ends.
+    void hold(bool on) { held_ = on; }
 
 private:
     enum class State { Idle, Offered, Withdrawing, SettingUp, Playing, Releasing };
@@ -111,6 +114,7 @@ private:
     std::string lastError_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> held_{false};
 
     std::mutex mu_;                 // the event queue and the results
     std::condition_variable cv_;

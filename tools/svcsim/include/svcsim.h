@@ -119,6 +119,8 @@ public:
     bool waitForClient(int timeoutMs);
     bool connected();
     int connections();             // clients accepted so far
+    // The connection of the last accepted login (0: none yet).
+    int loginConnection();
     // Closes the current client connection.
     void closeClient();
 
@@ -134,6 +136,7 @@ public:
 
     // Received frames, oldest first.
     std::vector<SvcSimFrame> frames();
+    size_t frameCount();
     int count(int id);
     // Waits until count(id) >= n.
     bool waitForCount(int id, int n, int timeoutMs);
@@ -185,6 +188,7 @@ private:
     std::condition_variable cv_;
     int clientFd_ = -1;
     int conn_ = 0;                  // current connection number
+    int loginConn_ = 0;             // connection of the last accepted login
     uint8_t key_ = 0;               // link key in force
     std::vector<SvcSimFrame> frames_;
     std::vector<Pending> pending_;

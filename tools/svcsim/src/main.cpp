@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "svcgarbage.h"
 #include "svcsim.h"
 #ifdef SVCSIM_WITH_VOICE
 #include "svcvoice.h"
@@ -117,6 +118,12 @@ void usage(FILE* out)
         "                          --voice-wav FILE plays FILE instead (its text from FILE's\n"
         "                          .words or .txt beside it, if any)\n"
 #endif
+        "      --garbage N         once the agent has logged in and joined, send N random and\n"
+        "                          mutated frames (lengths 0, 1-2, 4096, above 4096, unknown\n"
+        "                          ids, truncated, mutated and random-valued messages), with a\n"
+        "                          marked KEEP_ALIVE after every 20 that must come back; practice\n"
+        "                          calls wait until it is over; prints what was sent\n"
+        "      --garbage-seed S    seed of the garbage (default 1)\n"
         "  -h, --help\n"
         "Signals: SIGUSR1 closes the client connection, SIGUSR2 closes it after half a frame\n"
         "(each logged with the connection number and the monotonic time in ms).\n");
@@ -230,9 +237,11 @@ int main(int argc, char** argv)
         O_RESULT = 1000, O_MODE, O_KEY, O_MESSAGE, O_UPGRADE, O_USER, O_PASSWORD, O_KA_PERIOD, O_KA_COUNT,
         O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE, O_VOICE_WAV,
         O_VOICE_RECORD, O_TRACE_TIMES, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT,
-        O_PR_CALLS, O_KEY_RESET
+        O_PR_CALLS, O_KEY_RESET, O_GARBAGE, O_GARBAGE_SEED
     };
     bool practice = false;
+    int garbageFrames = 0;
+    uint32_t garbageSeed = 1;
     int prInterval = 20000, prOffer = 8000, prTail = 3000, prPt = 0, prCalls = 0;
     std::string prDir, prPassage, prOut;
     std::string voiceWav, voiceRecord;
@@ -260,6 +269,8 @@ int main(int argc, char** argv)
         {"practice-pt", required_argument, nullptr, O_PR_PT},
         {"practice-calls", required_argument, nullptr, O_PR_CALLS},
         {"key-reset", no_argument, nullptr, O_KEY_RESET},
+        {"garbage", required_argument, nullptr, O_GARBAGE},
+        {"garbage-seed", required_argument, nullptr, O_GARBAGE_SEED},
         {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "p:s:b:h", opts, nullptr)) != -1) {
@@ -271,6 +282,8 @@ int main(int argc, char** argv)
         case O_MODE: cfg.loginMode = number(optarg, "mode"); break;
         case O_KEY: cfg.linkKey = number(optarg, "key"); break;
         case O_KEY_RESET: cfg.resetKeyPerConnection = true; break;
+        case O_GARBAGE: garbageFrames = number(optarg, "garbage"); break;
+        case O_GARBAGE_SEED: garbageSeed = static_cast<uint32_t>(number(optarg, "garbage-seed")); break;
         case O_MESSAGE: cfg.loginMsg = optarg; break;
         case O_UPGRADE: cfg.upgradeRequired = number(optarg, "upgrade"); break;
         case O_USER: cfg.expectUserId = optarg; break;
@@ -382,8 +395,45 @@ int main(int argc, char** argv)
     }
     std::fprintf(stderr, "svcsim: listening on %s:%d\n", cfg.bindAddress.c_str(), sim.port());
 #ifdef SVCSIM_WITH_PRACTICE
-    if (service) service->start();
+    if (service) {
+        if (garbageFrames > 0) service->hold(true);
+        service->start();
+    }
 #endif
+    std::thread garbage;
+    if (garbageFrames > 0) {
+        garbage = std::thread([&] {
+            // The agent logs in and joins first.
+            size_t seen = 0;
+            auto joined = [&seen](const std::vector<SvcSimFrame>& fs) {
+                for (; seen < fs.size(); ++seen)
+                    if (fs[seen].id == CAPX_CA_SVC_STATE && fs[seen].msg.caSvcState.inService != 0) return true;
+                return false;
+            };
+            while (!sim.waitFor(joined, 500))
+                if (g_stop) return;
+            GarbageConfig gc;
+            gc.frames = garbageFrames;
+            gc.seed = garbageSeed;
+            gc.stop = [] { return g_stop != 0; };
+            std::fprintf(stderr, "svcsim: garbage: %d frames, seed %u\n", gc.frames, gc.seed);
+            const long long t0 = monotonicMs();
+            const GarbageReport r = svcGarbageRun(sim, gc);
+            std::string kinds;
+            for (int k = 0; k < static_cast<int>(GarbageKind::Count); ++k)
+                kinds += std::string(k ? ", " : "") + garbageKindName(static_cast<GarbageKind>(k)) + " " +
+                         std::to_string(r.byKind[k]);
+            for (const auto& n : r.notes) std::fprintf(stderr, "svcsim: garbage: %s\n", n.c_str());
+            std::fprintf(stderr,
+                         "svcsim: garbage: %s: %d frames in %lld ms (%s); %d checks in step, %d reconnections, "
+                         "%d unexpected link ends\n",
+                         r.ok ? "done" : "FAILED", r.frames, monotonicMs() - t0, kinds.c_str(), r.checks,
+                         r.reconnections, r.unexpectedCloses);
+#ifdef SVCSIM_WITH_PRACTICE
+            if (service) service->hold(false);
+#endif
+        });
+    }
     while (!g_stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (g_drop != 0) {
@@ -395,6 +445,7 @@ int main(int argc, char** argv)
         if (service && prCalls > 0 && service->summaries().size() >= static_cast<size_t>(prCalls)) break;
 #endif
     }
+    if (garbage.joinable()) garbage.join();
 #ifdef SVCSIM_WITH_PRACTICE
     if (service) service->stop();
 #endif

@@ -361,6 +361,10 @@ void PracticeService::tick(Clock::time_point now)
 {
     switch (state_) {
     case State::Idle:
+        if (held_) {
+            nextOfferAt_ = now + std::chrono::milliseconds(std::min(cfg_.firstOfferMs, cfg_.intervalMs));
+            break;
+        }
         if (joined_ && now >= nextOfferAt_ && sim_->connected()) offer(now);
         break;
     case State::Offered:

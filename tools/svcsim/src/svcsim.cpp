@@ -288,7 +288,10 @@ void SvcSim::handleFrame(const SvcSimFrame& f, int conn)
         bytes.resize(static_cast<size_t>(std::max(n, 0)));
         {
             std::lock_guard<std::mutex> g(mu_);
-            if (accepted) key_ = ack.loginAck.eValue;   // frames after the LOGIN_ACK use the new key
+            if (accepted) {
+                key_ = ack.loginAck.eValue;   // frames after the LOGIN_ACK use the new key
+                loginConn_ = conn;
+            }
         }
         if (accepted && cfg_.keepAliveWithLoginAck) {
             CapxMsg ka;
@@ -516,6 +519,12 @@ int SvcSim::connections()
     return conn_;
 }
 
+int SvcSim::loginConnection()
+{
+    std::lock_guard<std::mutex> g(mu_);
+    return loginConn_;
+}
+
 void SvcSim::closeClient()
 {
     std::lock_guard<std::mutex> g(mu_);
@@ -526,6 +535,12 @@ std::vector<SvcSimFrame> SvcSim::frames()
 {
     std::lock_guard<std::mutex> g(mu_);
     return frames_;
+}
+
+size_t SvcSim::frameCount()
+{
+    std::lock_guard<std::mutex> g(mu_);
+    return frames_.size();
 }
 
 int SvcSim::count(int id)
