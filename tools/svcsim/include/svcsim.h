@@ -75,6 +75,12 @@ struct SvcSimConfig {
 
     std::vector<SvcSimStep> script;
 
+    // Receive buffer of the client connections (SO_RCVBUF; 0: the system's).
+    // A small one lets a client that keeps sending fill the window quickly.
+    int rcvBuf = 0;
+    // Progress lines of stopReading(); null: none.
+    FILE* log = nullptr;
+
     // Every received frame as one text line ("RX ..."); null: none.
     FILE* trace = nullptr;
     // Starts each trace line with "[<connection> <ms>] ", ms on the
@@ -123,6 +129,12 @@ public:
     int loginConnection();
     // Closes the current client connection.
     void closeClient();
+    // Stops reading the current client connection (between two frames) for
+    // ms: what the client sends waits in the receive buffer until the window
+    // is full. Ends early when the client ends the link; otherwise the
+    // connection is closed when the time is up. Logs when it stopped, when
+    // the client ended the link and how many bytes had been waiting.
+    void stopReading(int ms);
 
     // Encodes msg, applies the current link key and writes the frame whole.
     int send(const CapxMsg& msg);
@@ -165,6 +177,7 @@ private:
 
     void acceptLoop();
     void readLoop(int fd, int conn);
+    void stallLoop(int fd, int conn, int ms);
     void schedulerLoop();
     void handleFrame(const SvcSimFrame& f, int conn);
     void schedule(Pending p);
@@ -194,5 +207,7 @@ private:
     std::vector<Pending> pending_;
     std::vector<bool> stepFired_;
     uint8_t seqNo_ = 0;
+    std::atomic<int> stallConn_{0};  // connection asked to stop reading
+    std::atomic<int> stallMs_{0};
     std::mutex writeMu_;            // whole-frame writes
 };

@@ -26,9 +26,11 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 volatile std::sig_atomic_t g_drop = 0;  // 1: close the client link, 2: close it mid-frame
+volatile std::sig_atomic_t g_stall = 0;  // stop reading the client link
 
 void onSignal(int) { g_stop = 1; }
 void onDrop(int sig) { g_drop = sig == SIGUSR2 ? 2 : 1; }
+void onStall(int) { g_stall = 1; }
 
 long long monotonicMs()
 {
@@ -124,9 +126,14 @@ void usage(FILE* out)
         "                          marked KEEP_ALIVE after every 20 that must come back; practice\n"
         "                          calls wait until it is over; prints what was sent\n"
         "      --garbage-seed S    seed of the garbage (default 1)\n"
+        "      --stop-reading S    on SIGRTMIN stop reading the client link for S seconds\n"
+        "                          (default 20): it ends early when the client ends the link or\n"
+        "                          connects again, else it is closed; logs the figures\n"
+        "      --rcvbuf BYTES      receive buffer of the client connections (SO_RCVBUF)\n"
         "  -h, --help\n"
         "Signals: SIGUSR1 closes the client connection, SIGUSR2 closes it after half a frame\n"
-        "(each logged with the connection number and the monotonic time in ms).\n");
+        "(each logged with the connection number and the monotonic time in ms); SIGRTMIN stops\n"
+        "reading it (see --stop-reading).\n");
 }
 
 int number(const char* s, const char* what)
@@ -237,11 +244,12 @@ int main(int argc, char** argv)
         O_RESULT = 1000, O_MODE, O_KEY, O_MESSAGE, O_UPGRADE, O_USER, O_PASSWORD, O_KA_PERIOD, O_KA_COUNT,
         O_KA_STATE, O_KA_DNP, O_ACK_RESULT, O_ACK_DELAY, O_NO_ACK, O_SCRIPT, O_TRACE, O_VOICE_WAV,
         O_VOICE_RECORD, O_TRACE_TIMES, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT,
-        O_PR_CALLS, O_KEY_RESET, O_GARBAGE, O_GARBAGE_SEED
+        O_PR_CALLS, O_KEY_RESET, O_GARBAGE, O_GARBAGE_SEED, O_STOP_READING, O_RCVBUF
     };
     bool practice = false;
     int garbageFrames = 0;
     uint32_t garbageSeed = 1;
+    int stallMs = 20000;
     int prInterval = 20000, prOffer = 8000, prTail = 3000, prPt = 0, prCalls = 0;
     std::string prDir, prPassage, prOut;
     std::string voiceWav, voiceRecord;
@@ -271,6 +279,8 @@ int main(int argc, char** argv)
         {"key-reset", no_argument, nullptr, O_KEY_RESET},
         {"garbage", required_argument, nullptr, O_GARBAGE},
         {"garbage-seed", required_argument, nullptr, O_GARBAGE_SEED},
+        {"stop-reading", required_argument, nullptr, O_STOP_READING},
+        {"rcvbuf", required_argument, nullptr, O_RCVBUF},
         {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "p:s:b:h", opts, nullptr)) != -1) {
@@ -284,6 +294,8 @@ int main(int argc, char** argv)
         case O_KEY_RESET: cfg.resetKeyPerConnection = true; break;
         case O_GARBAGE: garbageFrames = number(optarg, "garbage"); break;
         case O_GARBAGE_SEED: garbageSeed = static_cast<uint32_t>(number(optarg, "garbage-seed")); break;
+        case O_STOP_READING: stallMs = number(optarg, "stop-reading") * 1000; break;
+        case O_RCVBUF: cfg.rcvBuf = number(optarg, "rcvbuf"); break;
         case O_MESSAGE: cfg.loginMsg = optarg; break;
         case O_UPGRADE: cfg.upgradeRequired = number(optarg, "upgrade"); break;
         case O_USER: cfg.expectUserId = optarg; break;
@@ -344,6 +356,8 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGUSR1, onDrop);
     std::signal(SIGUSR2, onDrop);
+    std::signal(SIGRTMIN, onStall);
+    cfg.log = stderr;
 #ifdef SVCSIM_WITH_VOICE
     SvcVoiceConfig voiceCfg;
     voiceCfg.bindAddress = "127.0.0.1";
@@ -440,6 +454,11 @@ int main(int argc, char** argv)
             const bool mid = g_drop == 2;
             g_drop = 0;
             drop(sim, mid);
+        }
+        if (g_stall != 0) {
+            g_stall = 0;
+            if (sim.connected()) sim.stopReading(stallMs);
+            else std::fprintf(stderr, "svcsim: stop reading asked with no client connected\n");
         }
 #ifdef SVCSIM_WITH_PRACTICE
         if (service && prCalls > 0 && service->summaries().size() >= static_cast<size_t>(prCalls)) break;

@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <ctime>
@@ -133,6 +134,9 @@ int SvcSim::start()
     }
     int one = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // Set on the listener so that accepted connections announce the small
+    // window from their first segment.
+    if (cfg_.rcvBuf > 0) setsockopt(listenFd_, SOL_SOCKET, SO_RCVBUF, &cfg_.rcvBuf, sizeof cfg_.rcvBuf);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(cfg_.port));
@@ -203,6 +207,15 @@ void SvcSim::readLoop(int fd, int conn)
 {
     std::vector<uint8_t> body;
     while (!stopping_) {
+        // Between frames: wait for the next one, and stop reading when asked.
+        pollfd p{fd, POLLIN, 0};
+        const int pr = poll(&p, 1, 50);
+        if (stallConn_.load() == conn) {
+            stallConn_ = 0;
+            stallLoop(fd, conn, stallMs_.load());
+            break;
+        }
+        if (pr == 0 || (pr < 0 && errno == EINTR)) continue;
         uint8_t hdr[2];
         if (!readExact(fd, hdr, 2)) break;
         const size_t L = (static_cast<size_t>(hdr[0]) << 8) | hdr[1];
@@ -256,6 +269,93 @@ void SvcSim::readLoop(int fd, int conn)
     if (clientFd_ == fd) clientFd_ = -1;
     close(fd);
     cv_.notify_all();
+}
+
+void SvcSim::stopReading(int ms)
+{
+    std::lock_guard<std::mutex> g(mu_);
+    stallMs_ = ms;
+    stallConn_ = conn_;
+}
+
+void SvcSim::stallLoop(int fd, int conn, int ms)
+{
+    auto monoMs = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    };
+    FILE* log = cfg_.log;
+    const long long t0 = monoMs();
+    if (log) std::fprintf(log, "svcsim: connection %d: stopped reading at %lld ms for %d ms\n", conn, t0, ms), std::fflush(log);
+    int waiting = 0, mostWaiting = 0;
+    long long grewAt = -1, endedAt = -1, backAt = -1;
+    while (!stopping_ && monoMs() - t0 < ms) {
+        pollfd p{fd, POLLRDHUP, 0};
+        const int r = poll(&p, 1, 20);
+        if (ioctl(fd, FIONREAD, &waiting) == 0 && waiting > mostWaiting) {
+            mostWaiting = waiting;
+            grewAt = monoMs();
+        }
+        // The client's end of the link shows as a reset here, or, since its
+        // closing handshake waits behind the unread bytes, as its next
+        // connection.
+        if (r > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+            endedAt = monoMs();
+            break;
+        }
+        if (connections() > conn) {
+            backAt = monoMs();
+            break;
+        }
+    }
+    if (log) {
+        std::fprintf(log, "svcsim: connection %d: %d bytes waiting unread at most, the last of them %lld ms after the stop\n",
+                     conn, mostWaiting, grewAt >= 0 ? grewAt - t0 : 0LL);
+        if (endedAt >= 0)
+            std::fprintf(log, "svcsim: connection %d: the client ended the link %lld ms after the stop\n", conn, endedAt - t0);
+        else if (backAt >= 0)
+            std::fprintf(log, "svcsim: connection %d: the client connected again %lld ms after the stop\n", conn, backAt - t0);
+        else
+            std::fprintf(log, "svcsim: connection %d: the client kept the link for %d ms: closing it\n", conn, ms);
+    }
+    {
+        // What the client wrote after the stop: whole frames and a cut one at
+        // the end if its last write stopped half-way. Read until its closing
+        // handshake, or until nothing more comes for 300 ms (a client that
+        // still holds the link), at most 3 s.
+        std::vector<uint8_t> bytes;
+        uint8_t buf[4096];
+        const long long until = monoMs() + 3000;
+        bool eof = false;
+        while (!stopping_ && monoMs() < until) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 300) <= 0) break;
+            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n > 0) bytes.insert(bytes.end(), buf, buf + n);
+            else if (n < 0 && errno == EINTR) continue;
+            else {
+                eof = true;
+                break;
+            }
+        }
+        size_t at = 0;
+        int frames = 0, data = 0;
+        while (at + 2 <= bytes.size()) {
+            const size_t L = (static_cast<size_t>(bytes[at]) << 8) | bytes[at + 1];
+            if (at + 2 + L > bytes.size()) break;
+            if (L > 0 && bytes[at + 2] == CAPX_DATA) ++data;
+            at += 2 + L;
+            ++frames;
+        }
+        if (log)
+            std::fprintf(log, "svcsim: connection %d: read after the stop: %zu bytes, %d whole frames (%d DATA), "
+                         "%zu bytes of a cut frame, %s\n",
+                         conn, bytes.size(), frames, data, bytes.size() - at, eof ? "then the end" : "the link still open");
+    }
+    std::lock_guard<std::mutex> g(mu_);
+    if (clientFd_ == fd) shutdown(fd, SHUT_RDWR);
+    if (log) std::fprintf(log, "svcsim: connection %d: closed at %lld ms\n", conn, monoMs()), std::fflush(log);
 }
 
 void SvcSim::handleFrame(const SvcSimFrame& f, int conn)
