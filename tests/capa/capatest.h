@@ -240,11 +240,15 @@ protected:
         ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_OPEN) == 1; }));
     }
 
-    // Sends LOGIN and waits until the LOGIN_ACK reached the mailbox.
+    // Sends LOGIN and waits until the LOGIN_ACK reached the mailbox and the
+    // simulator has the LOGIN in its frames (it answers a frame before it
+    // stores it, so the answer alone does not say the LOGIN is stored: a
+    // clearFrames() right after would otherwise race with it).
     void login()
     {
         ASSERT_EQ(capcTxLogin(&g_capcInfo.link, "agent", 5, "secret", 6, nullptr, 2, 8, 4, 0), 0);
         ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_RX_MSG) >= 1; }));
+        ASSERT_TRUE(sim_->waitForCount(CAPX_LOGIN, 1, 5000));
     }
 
     std::unique_ptr<SvcSim> sim_;
