@@ -256,8 +256,44 @@ TEST_F(VoiceCall, DevicesAndSchedulerSleepBetweenCalls)
     EXPECT_TRUE(halted());
 }
 
+// The microphone paces what the client sends: when the far end stops
+// streaming in the middle of a call, the captured voice still goes out every
+// 20 ms instead of waiting for the next received frame.
+TEST_F(VoiceCall, MicrophoneKeepsItsPaceWhenTheFarEndStops)
+{
+    startAudio(tone(1000, 20 * 8000));
+    conContext().payloadType = 0;
+    SvcVoiceConfig cfg;
+    cfg.audio = tone(400, 25 * 160);   // half a second, then nothing
+    SvcVoice far(cfg);
+    const int port = far.start();
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(rtpSapAlloc(1, 0, 3, "127.0.0.1", static_cast<uint16_t>(port)), 0);
+    ASSERT_EQ(winsnd_start(), 0);
+    ASSERT_TRUE(waitUntil([&] { return far.streamingDone(); }, 5000));
+    const auto stopped = far.sentTimes().back();
+    auto after = [&] {
+        std::vector<std::chrono::steady_clock::time_point> at;
+        for (const auto& p : far.packets())
+            if (p.at > stopped) at.push_back(p.at);
+        return at;
+    };
+    // One and a half seconds after the far end's last packet.
+    ASSERT_TRUE(waitUntil([&] {
+        const auto at = after();
+        return !at.empty() && at.back() - stopped >= std::chrono::milliseconds(1500);
+    }, 4000)) << after().size() << " packets after the far end stopped";
+    const auto at = after();
+    EXPECT_GE(at.size(), 60u);
+    std::chrono::steady_clock::duration widest{};
+    for (size_t i = 1; i < at.size(); ++i) widest = std::max(widest, at[i] - at[i - 1]);
+    EXPECT_LE(widest, std::chrono::milliseconds(150));
+}
+
 TEST_F(VoiceCall, DoubleStartSendsSilenceOnceAndStopWithoutStartChangesNothing)
 {
+    // Without a microphone, so that only the silence frames count as sent.
+    setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
     startAudio({});
     WinSndDevice* out = winsnd_output_device();
     ASSERT_NE(out, nullptr);

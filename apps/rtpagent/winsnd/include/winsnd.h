@@ -1,8 +1,9 @@
 // winsnd: the audio device layer of the voice path. One manager with at most
 // one playback and one capture device, a playback queue fed by the voice
-// hand-off, and one audio thread woken per received frame that first encodes
-// and sends what the microphone captured, then moves queued frames to the
-// playback device.
+// hand-off, and one audio thread, woken per received frame and per captured
+// buffer during a call, that first encodes and sends what the microphone
+// captured, then moves queued frames to the playback device. The devices
+// run only during calls.
 #pragma once
 
 #include <atomic>

@@ -329,6 +329,13 @@ void read_callback(void*, int msg, void* instance, WaveHdr* hdr)
     }
     dev->statInput++;
     if (idx >= 0) dev->inHdrFree[idx].store(1, std::memory_order_release);
+    // During a call the microphone paces the sending side: each filled
+    // buffer wakes the audio thread too, so the agent's voice goes out every
+    // 40 ms even while no frame arrives from the far end (lost packets, a
+    // far end that pauses or stops); received frames alone would leave it
+    // queued and send it late in a burst.
+    WinSndDevice* out = winsnd_output_device();
+    if (b && hdr->bytesRecorded > 0 && out && out->InserviceFlag.load()) eventSet(out->wakeEvent);
 }
 
 void write_callback(void*, int msg, void* instance, WaveHdr* hdr)
