@@ -173,6 +173,10 @@ private slots:
         const int dataFrames = int(f.dataFrames().size());
         QVERIFY(MainFixture::waitFor([&] { return conContext().rxSvrAck.load() == dataFrames; }));
         QVERIFY(f.settle());
+        // The last packets reach the receive side one jitter delay (about
+        // 100 ms) after they were sent: wait for them, or for the few the
+        // jitter buffer may have dropped, before the count is taken.
+        MainFixture::waitFor([&] { return conContext().RxCnt.load() >= voice.sentCount(); }, 1000);
         const int received = conContext().RxCnt.load();
         const size_t mark = f.frameCount();
         QVERIFY(f.send("RELEASE cause=16"));
