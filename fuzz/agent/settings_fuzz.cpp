@@ -5,12 +5,15 @@
 // the login dialog's server names. Every value that is used as an index or a
 // size must come out inside its table or field, and a second start-up read
 // (after the server reset has been written back) must give the same settings.
+// Values Qt writes as "@Variant(...)" (any stored type) are read too: a value
+// that is not a number or text reads as its default.
 #include "captionformat.h"
 #include "concontext.h"
 #include "consolesettings.h"
 #include "settingsstore.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QFile>
 #include <QtGlobal>
 
@@ -30,6 +33,14 @@ time_t g_stamp = 1000000000;
 
 bool setUp()
 {
+    // The program reads its settings with its application object running,
+    // and a stored "@Variant(...)" value can hold a picture type that needs
+    // one: read them the same way.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "settings_fuzz";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);
     // A memory file system when there is one: the store syncs every write.
     char tmpl[] = "/dev/shm/settingsfuzzXXXXXX";
     char fallback[] = "/tmp/settingsfuzzXXXXXX";
