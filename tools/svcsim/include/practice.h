@@ -52,6 +52,7 @@ struct PracticeConfig {
     int releaseWaitMs = 10000;  // for the agent's RELEASE_COMPLETE
     int payloadType = 0;        // of the VOIP_SETUP: 0 PCMU, 18 G.729
     int releaseCause = 16;      // cause of the RELEASE the service sends
+    SvcVoiceImpairment voiceImpair;   // faults put on the calls' voice streams
     std::string outDir;         // where practice.txt and practice.csv go; empty: no files
     FILE* out = stdout;         // summary lines
     FILE* log = stderr;         // progress lines
@@ -99,6 +100,7 @@ private:
     void handle(const Event& e);
     void tick(Clock::time_point now);
     void offer(Clock::time_point now);
+    void logVoiceFigures(Clock::time_point until);
     void answer();
     void sendRelease(const char* why);
     void endCall(const std::string& ended, Clock::time_point endAt);

@@ -98,6 +98,14 @@ void usage(FILE* out)
         "                          client as PCMU or G.729 (the set-up's payload type); the\n"
         "                          set-up carries the voice endpoint's address and port\n"
         "      --voice-record P    at the end write what the client sent: P.wav and P.payloads\n"
+        "      --rtp-loss PCT      the voice stream loses PCT %% of its packets\n"
+        "      --rtp-reorder PCT   PCT %% of the packets are sent after the packet that follows them\n"
+        "      --rtp-dup PCT       PCT %% of the packets are sent twice\n"
+        "      --rtp-ts-jump AT:MS from AT ms into the stream, its RTP timestamps run MS ms ahead\n"
+        "      --rtp-stop-after MS the stream stops after MS ms; the call goes on\n"
+        "      --rtp-seed S        seed of the random losses, reorders and duplicates (default 1)\n"
+        "      --rtp-faulty-calls N  only the first N calls' streams are impaired (default: all)\n"
+        "                          (with --practice, a line per call gives the stream's figures)\n"
 #endif
 #ifdef SVCSIM_WITH_PRACTICE
         "      --practice          practice service: accepts any login and, once the agent has\n"
@@ -145,6 +153,16 @@ int number(const char* s, const char* what)
         std::exit(2);
     }
     return static_cast<int>(v);
+}
+
+int percent(const char* s, const char* what)
+{
+    const int v = number(s, what);
+    if (v < 0 || v > 100) {
+        std::fprintf(stderr, "svcsim: %s: a percentage 0..100, not %s\n", what, s);
+        std::exit(2);
+    }
+    return v;
 }
 
 #ifdef SVCSIM_WITH_PRACTICE
@@ -246,6 +264,10 @@ int main(int argc, char** argv)
         O_VOICE_RECORD, O_TRACE_TIMES, O_PRACTICE, O_PR_INTERVAL, O_PR_OFFER, O_PR_TAIL, O_PR_DIR, O_PR_PASSAGE, O_PR_OUT, O_PR_PT,
         O_PR_CALLS, O_KEY_RESET, O_GARBAGE, O_GARBAGE_SEED, O_STOP_READING, O_RCVBUF
     };
+    // Voice stream faults (their own range, apart from the options above).
+    enum { O_RTP_LOSS = 2000, O_RTP_REORDER, O_RTP_DUP, O_RTP_TS_JUMP, O_RTP_STOP_AFTER, O_RTP_SEED, O_RTP_CALLS };
+    int rtpLoss = 0, rtpReorder = 0, rtpDup = 0, rtpJumpAt = -1, rtpJumpMs = 0, rtpStopAfter = -1, rtpCalls = -1;
+    uint32_t rtpSeed = 1;
     bool practice = false;
     int garbageFrames = 0;
     uint32_t garbageSeed = 1;
@@ -267,6 +289,13 @@ int main(int argc, char** argv)
         {"trace-times", no_argument, nullptr, O_TRACE_TIMES},
         {"voice-wav", required_argument, nullptr, O_VOICE_WAV},
         {"voice-record", required_argument, nullptr, O_VOICE_RECORD},
+        {"rtp-loss", required_argument, nullptr, O_RTP_LOSS},
+        {"rtp-reorder", required_argument, nullptr, O_RTP_REORDER},
+        {"rtp-dup", required_argument, nullptr, O_RTP_DUP},
+        {"rtp-ts-jump", required_argument, nullptr, O_RTP_TS_JUMP},
+        {"rtp-stop-after", required_argument, nullptr, O_RTP_STOP_AFTER},
+        {"rtp-seed", required_argument, nullptr, O_RTP_SEED},
+        {"rtp-faulty-calls", required_argument, nullptr, O_RTP_CALLS},
         {"practice", no_argument, nullptr, O_PRACTICE},
         {"practice-interval", required_argument, nullptr, O_PR_INTERVAL},
         {"practice-offer", required_argument, nullptr, O_PR_OFFER},
@@ -318,6 +347,27 @@ int main(int argc, char** argv)
         case O_TRACE: traceFile = optarg; break;
         case O_TRACE_TIMES: cfg.traceTimes = true; break;
         case O_VOICE_WAV: voiceWav = optarg; break;
+        case O_RTP_LOSS: rtpLoss = percent(optarg, "rtp-loss"); break;
+        case O_RTP_REORDER: rtpReorder = percent(optarg, "rtp-reorder"); break;
+        case O_RTP_DUP: rtpDup = percent(optarg, "rtp-dup"); break;
+        case O_RTP_TS_JUMP: {
+            const std::string v = optarg;
+            const size_t colon = v.find(':');
+            if (colon == std::string::npos) {
+                std::fprintf(stderr, "svcsim: rtp-ts-jump: AT:MS expected, not %s\n", optarg);
+                return 2;
+            }
+            rtpJumpAt = number(v.substr(0, colon).c_str(), "rtp-ts-jump AT");
+            rtpJumpMs = number(v.substr(colon + 1).c_str(), "rtp-ts-jump MS");
+            if (rtpJumpAt < 0) {
+                std::fprintf(stderr, "svcsim: rtp-ts-jump: AT must not be negative\n");
+                return 2;
+            }
+            break;
+        }
+        case O_RTP_STOP_AFTER: rtpStopAfter = number(optarg, "rtp-stop-after"); break;
+        case O_RTP_SEED: rtpSeed = static_cast<uint32_t>(number(optarg, "rtp-seed")); break;
+        case O_RTP_CALLS: rtpCalls = number(optarg, "rtp-faulty-calls"); break;
         case O_VOICE_RECORD: voiceRecord = optarg; break;
 #ifdef SVCSIM_WITH_PRACTICE
         case O_PRACTICE: practice = true; break;
@@ -359,8 +409,18 @@ int main(int argc, char** argv)
     std::signal(SIGRTMIN, onStall);
     cfg.log = stderr;
 #ifdef SVCSIM_WITH_VOICE
+    SvcVoiceImpairment impair;
+    impair.lossPct = rtpLoss;
+    impair.reorderPct = rtpReorder;
+    impair.dupPct = rtpDup;
+    impair.tsJumpAtMs = rtpJumpAt;
+    impair.tsJumpMs = rtpJumpMs;
+    impair.stopAfterMs = rtpStopAfter;
+    impair.seed = rtpSeed;
+    impair.calls = rtpCalls;
     SvcVoiceConfig voiceCfg;
     voiceCfg.bindAddress = "127.0.0.1";
+    voiceCfg.impair = impair;
     if (!voiceWav.empty()) {
         std::string err;
         if (!svcVoiceReadWav(voiceWav, &voiceCfg.audio, &err)) {
@@ -371,7 +431,8 @@ int main(int argc, char** argv)
     SvcVoice voice(voiceCfg);
     if (!practice && (!voiceWav.empty() || !voiceRecord.empty())) svcVoiceAttach(cfg, &voice);
 #else
-    if (!voiceWav.empty() || !voiceRecord.empty()) {
+    if (!voiceWav.empty() || !voiceRecord.empty() || rtpLoss || rtpReorder || rtpDup || rtpJumpAt >= 0 ||
+        rtpStopAfter >= 0) {
         std::fprintf(stderr, "svcsim: built without the voice endpoint\n");
         return 2;
     }
@@ -391,6 +452,7 @@ int main(int argc, char** argv)
         pc.offerMs = prOffer;
         pc.tailMs = prTail;
         pc.payloadType = prPt;
+        pc.voiceImpair = impair;
         pc.outDir = prOut.empty() ? defaultResultsDir() : prOut;
         service = std::make_unique<PracticeService>(std::move(pc));
         if (!service->attach(&sim)) {

@@ -117,6 +117,7 @@ SvcVoiceConfig voiceConfig(const PracticeConfig& c)
     SvcVoiceConfig vc;
     vc.bindAddress = "127.0.0.1";
     vc.payloadType = c.payloadType;
+    vc.impair = c.voiceImpair;
     return vc;
 }
 
@@ -321,6 +322,7 @@ void PracticeService::handle(const Event& e)
                  "the service: %zu caption bytes in %d DATA acknowledged, %d voice frames sent", callNo_,
                  f.msg.callReport.txToSvr, f.msg.callReport.rxSvrAck, f.msg.callReport.rxVocFrameFromSvr,
                  callDataBytes_, callDataFrames_, voice_.sentCount() - static_cast<int>(sentBase_));
+        if (state_ != State::Idle) logVoiceFigures(f.at);
         break;
     case CAPX_RELEASE:
         switch (state_) {
@@ -423,6 +425,32 @@ void PracticeService::tick(Clock::time_point now)
         }
         break;
     }
+}
+
+// The call's voice both ways: what the stream did (and what was done to
+// it), and how steadily the agent's own packets came, up to its report.
+void PracticeService::logVoiceFigures(Clock::time_point until)
+{
+    const SvcVoiceStreamStats st = voice_.streamStats();
+    int fromAgent = 0;
+    long long widest = 0;
+    Clock::time_point last{};
+    for (const auto& p : voice_.packets()) {
+        if (p.at < voiceStart_ || p.at > until) continue;
+        if (fromAgent > 0)
+            widest = std::max<long long>(widest, std::chrono::duration_cast<std::chrono::milliseconds>(p.at - last).count());
+        last = p.at;
+        ++fromAgent;
+    }
+    std::string faults;
+    if (st.impaired) {
+        faults = fmt(" (%d lost, %d reordered, %d duplicated", st.lost, st.reordered, st.duplicated);
+        if (st.jumpedAtMs >= 0) faults += fmt(", timestamps %+d ms from %d ms", cfg_.voiceImpair.tsJumpMs, st.jumpedAtMs);
+        if (st.stoppedAtMs >= 0) faults += fmt(", stopped at %d ms", st.stoppedAtMs);
+        faults += ")";
+    }
+    logf("call %d: voice: %d frames, %d packets sent%s; from the agent: %d packets, widest gap %lld ms", callNo_,
+         st.frames, st.packets, faults.c_str(), fromAgent, widest);
 }
 
 void PracticeService::offer(Clock::time_point now)

@@ -1,7 +1,8 @@
 // Voice endpoint of the service simulator. It listens for the client's RTP on
 // a port of its own (RTCP on the next one), learns the client's address from
-// the first packet, then streams 8 kHz mono audio to it as PCMU or G.729
-// through oRTP, 20 ms per packet. Everything the client sends is recorded:
+// the first packet, then streams 8 kHz mono audio to it as PCMU or G.729,
+// one RTP packet per 20 ms, optionally with losses, reordering, duplicates,
+// a timestamp jump or an early stop. Everything the client sends is recorded:
 // the RTP header fields and raw payload of each packet, the audio decoded
 // from them, and the RTCP source descriptions.
 #pragma once
@@ -15,6 +16,37 @@
 #include <thread>
 #include <vector>
 
+// Faults put on the stream sent to the client, drawn from a seeded random
+// sequence so that a run can be repeated. Percentages are per packet.
+struct SvcVoiceImpairment {
+    int lossPct = 0;           // a packet is not sent
+    int reorderPct = 0;        // a packet is held back and sent after the next one
+    int dupPct = 0;            // a packet is sent twice
+    int tsJumpAtMs = -1;       // from this point of the stream on (ms, -1 never) ...
+    int tsJumpMs = 0;          // ... the RTP timestamps run this far ahead
+    int stopAfterMs = -1;      // the stream stops here (ms, -1 never); the call goes on
+    uint32_t seed = 1;
+    int calls = -1;            // the first N streams are impaired; -1 every one
+    bool any() const
+    {
+        return lossPct > 0 || reorderPct > 0 || dupPct > 0 || (tsJumpAtMs >= 0 && tsJumpMs != 0) ||
+               stopAfterMs >= 0;
+    }
+};
+
+// What one stream did: 20 ms frames of audio gone through, packets put on
+// the wire, and what the impairment did to them.
+struct SvcVoiceStreamStats {
+    int frames = 0;
+    int packets = 0;
+    int lost = 0;
+    int reordered = 0;
+    int duplicated = 0;
+    int jumpedAtMs = -1;       // when the timestamps jumped, from the stream's start
+    int stoppedAtMs = -1;      // when the stream was stopped early
+    bool impaired = false;
+};
+
 struct SvcVoiceConfig {
     std::string bindAddress = "127.0.0.1";
     int port = 0;                 // even RTP port to listen on; 0 picks one
@@ -22,6 +54,7 @@ struct SvcVoiceConfig {
     std::vector<int16_t> audio;   // what to stream (8 kHz mono)
     bool loop = false;            // start again at the end of audio
     bool streamAfterFirstPacket = true;   // false: stream only once start...() is called
+    SvcVoiceImpairment impair;
 };
 
 struct SvcVoicePacket {
@@ -82,6 +115,8 @@ public:
     // while it has not.
     bool sentAt(size_t index, std::chrono::steady_clock::time_point* at);
     bool streamingDone();
+    // The running or last stream.
+    SvcVoiceStreamStats streamStats();
 
     std::vector<SvcVoicePacket> packets();
     std::vector<SvcVoiceSdes> sdes();
@@ -97,7 +132,8 @@ public:
 private:
     void rtpLoop();
     void rtcpLoop();
-    void sendLoop(std::string host, int port, int payloadType, std::vector<int16_t> audio, uint64_t call);
+    void sendLoop(std::string host, int port, int payloadType, std::vector<int16_t> audio, uint64_t call,
+                  SvcVoiceImpairment impair);
     void beginStreaming();
     void joinSenders();
 
@@ -123,6 +159,8 @@ private:
     bool streamingDone_ = false;
     std::vector<std::chrono::steady_clock::time_point> sent_;
     std::vector<std::thread> senders_;   // stream threads not yet joined
+    SvcVoiceStreamStats stats_;
+    int streams_ = 0;                     // streams begun, for SvcVoiceImpairment::calls
 };
 
 struct SvcSimConfig;

@@ -12,9 +12,6 @@
 #include <fstream>
 #include <random>
 
-#include <ortp/ortp.h>
-
-#include "rtportp.h"
 #include "voicecodec.h"
 
 namespace {
@@ -167,7 +164,6 @@ SvcVoice::~SvcVoice() { stop(); }
 
 int SvcVoice::start()
 {
-    rtpOrtpInit();
     std::mt19937 rng{std::random_device{}()};
     for (int attempt = 0; attempt < 100 && rtpFd_ < 0; ++attempt) {
         const int port = cfg_.port ? cfg_.port : 20000 + 2 * static_cast<int>(rng() % 20000);
@@ -315,42 +311,122 @@ void SvcVoice::beginStreaming()
     std::lock_guard<std::mutex> g(mu_);
     if (streaming_ || cfg_.audio.empty() || stopping_) return;
     streaming_ = true;
+    const bool impaired = cfg_.impair.any() && (cfg_.impair.calls < 0 || streams_ < cfg_.impair.calls);
+    ++streams_;
+    stats_ = SvcVoiceStreamStats{};
+    stats_.impaired = impaired;
     senders_.emplace_back(&SvcVoice::sendLoop, this, peerHost_, peerPort_, cfg_.payloadType, cfg_.audio,
-                          call_.load());
+                          call_.load(), impaired ? cfg_.impair : SvcVoiceImpairment{});
 }
 
-void SvcVoice::sendLoop(std::string host, int port, int payloadType, std::vector<int16_t> audio, uint64_t call)
+void SvcVoice::sendLoop(std::string host, int port, int payloadType, std::vector<int16_t> audio, uint64_t call,
+                        SvcVoiceImpairment imp)
 {
-    RtpSession* s = rtpOrtpSessionNew(RTP_SESSION_SENDONLY);
-    rtp_session_set_profile(s, rtpOrtpProfile());
-    rtp_session_set_scheduling_mode(s, 1);
-    rtp_session_set_blocking_mode(s, 1);
-    rtp_session_set_payload_type(s, payloadType);
-    rtpOrtpBindLocal(s, cfg_.bindAddress.c_str());
-    rtp_session_set_remote_addr_and_port(s, host.c_str(), port, port + 1);
-    rtp_session_set_source_description(s, "svcvoice", "", "", "", "", "svcvoice", "");
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    const int fd = bindUdp(cfg_.bindAddress, 0);
+    if (fd < 0 || inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) {
+        if (fd >= 0) close(fd);
+        std::lock_guard<std::mutex> g(mu_);
+        if (call == call_.load()) streamingDone_ = true;
+        cv_.notify_all();
+        return;
+    }
+    std::mt19937 faults(imp.seed);
+    auto chance = [&](int pct) { return pct > 0 && static_cast<int>(faults() % 100) < pct; };
+    std::random_device rd;
+    const uint32_t ssrc = rd();
+    uint16_t seq = static_cast<uint16_t>(rd());
+
+    struct Packet {
+        uint8_t bytes[12 + VOICE_PCMU_PAYLOAD];
+        int length;
+    };
+    auto put = [&](const Packet& p) {
+        sendto(fd, p.bytes, static_cast<size_t>(p.length), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        std::lock_guard<std::mutex> g(mu_);
+        sent_.push_back(std::chrono::steady_clock::now());
+        stats_.packets++;
+    };
     G729Encoder* enc = voiceIsPcmu(payloadType) ? nullptr : g729EncoderCreate();
-    uint32_t ts = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    Packet held{};
+    bool holding = false;
     size_t pos = 0;
-    while (!stopping_ && call == call_.load()) {
-        int16_t frame[VOICE_FRAME_SAMPLES] = {};
+    for (int k = 0; !stopping_ && call == call_.load(); ++k) {
         if (pos >= audio.size()) {
             if (!cfg_.loop) break;
             pos = 0;
         }
+        // One packet per 20 ms of audio, on an absolute schedule.
+        std::this_thread::sleep_until(t0 + std::chrono::milliseconds(20 * k));
+        const int atMs = 20 * k;
+        if (imp.stopAfterMs >= 0 && atMs >= imp.stopAfterMs) {
+            std::lock_guard<std::mutex> g(mu_);
+            stats_.stoppedAtMs = atMs;
+            break;
+        }
+        int16_t frame[VOICE_FRAME_SAMPLES] = {};
         for (int i = 0; i < VOICE_FRAME_SAMPLES && pos < audio.size(); ++i) frame[i] = audio[pos++];
-        uint8_t payload[VOICE_PCMU_PAYLOAD];
-        const int len = voiceEncodePayload(payloadType, enc, frame, payload);
-        rtp_session_send_with_ts(s, payload, len, ts);
-        ts += VOICE_TS_STEP;
-        std::lock_guard<std::mutex> g(mu_);
-        sent_.push_back(std::chrono::steady_clock::now());
+        Packet p{};
+        const int len = voiceEncodePayload(payloadType, enc, frame, p.bytes + 12);
+        uint32_t ts = static_cast<uint32_t>(k) * VOICE_TS_STEP;
+        if (imp.tsJumpAtMs >= 0 && atMs >= imp.tsJumpAtMs) {
+            ts += static_cast<uint32_t>(imp.tsJumpMs) * 8;
+            std::lock_guard<std::mutex> g(mu_);
+            if (stats_.jumpedAtMs < 0) stats_.jumpedAtMs = atMs;
+        }
+        p.bytes[0] = 0x80;
+        p.bytes[1] = static_cast<uint8_t>((payloadType & 0x7F) | (k == 0 ? 0x80 : 0));
+        p.bytes[2] = static_cast<uint8_t>(seq >> 8);
+        p.bytes[3] = static_cast<uint8_t>(seq);
+        ++seq;   // a lost packet still takes its number, as on a real path
+        for (int i = 0; i < 4; ++i) {
+            p.bytes[4 + i] = static_cast<uint8_t>(ts >> (24 - 8 * i));
+            p.bytes[8 + i] = static_cast<uint8_t>(ssrc >> (24 - 8 * i));
+        }
+        p.length = 12 + len;
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            stats_.frames++;
+        }
+        if (chance(imp.lossPct)) {
+            std::lock_guard<std::mutex> g(mu_);
+            stats_.lost++;
+            continue;
+        }
+        if (holding) {
+            put(p);
+            put(held);          // the held-back packet arrives after its successor
+            holding = false;
+        } else if (chance(imp.reorderPct)) {
+            held = p;
+            holding = true;
+            std::lock_guard<std::mutex> g(mu_);
+            stats_.reordered++;
+            continue;
+        } else {
+            put(p);
+        }
+        if (chance(imp.dupPct)) {
+            put(p);
+            std::lock_guard<std::mutex> g(mu_);
+            stats_.duplicated++;
+        }
     }
+    if (holding) put(held);
     g729EncoderDestroy(enc);
-    rtpOrtpSessionDestroy(s);
+    close(fd);
     std::lock_guard<std::mutex> g(mu_);
     if (call == call_.load()) streamingDone_ = true;
     cv_.notify_all();
+}
+
+SvcVoiceStreamStats SvcVoice::streamStats()
+{
+    std::lock_guard<std::mutex> g(mu_);
+    return stats_;
 }
 
 int SvcVoice::sentCount()

@@ -19,6 +19,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QPointer>
 #include <QString>
@@ -100,6 +101,8 @@ public:
         TIMER_PARAGRAPH = 111,
         TIMER_BRING_FRONT = 112,
     };
+    // Period of the voice gap timer: a gap is this long without a frame.
+    static constexpr int kVoiceGapMs = 80;
 
     // Link status field states.
     enum class LinkStatus { Off, Trying, Refused, KeepAliveMissing, Up };
@@ -305,6 +308,8 @@ private:
     void OnParagraphTimer();
     void OnVoiceRx();
     void OnVoiceGapTimer();
+    // Ends the log record of a voice gap in progress ("back" or the call's end).
+    void EndVoiceGapRecord(const char* how);
 
     // Controls.
     QGroupBox* groups_[4] = {};
@@ -321,6 +326,11 @@ private:
     int myRingTone_ = settings::kDefMyRingTone;
     int autoHideFlag_ = 0;
     int beepUnstableFlag_ = settings::kDefBeepUnstableFlag;
+    // A voice gap as the log records it: when its first tick came and how
+    // often it beeped (the alarm itself runs on voiceGapTicks).
+    bool gapOpen_ = false;
+    QElapsedTimer gapSince_;
+    int gapBeeps_ = 0;
     QString myPhoneNumber_;
     QString macNosiyVoice_, macNoVoice_, macMisuse_, macAnswerCmd_;
     // The shortcut words as the window compares them: up to 19 bytes and

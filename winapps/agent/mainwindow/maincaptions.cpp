@@ -169,9 +169,19 @@ void CDarIduruDlg::OnParagraphTimer()
 
 void CDarIduruDlg::OnVoiceRx()
 {
+    if (gapOpen_)
+        EndVoiceGapRecord("voice back");
     if (conContext().docDisconnected == 0)
         startTimerById(TIMER_VOICE_GAP);
     field(IDC_INDICATOR)->SetBkColor(kGreen);
+}
+
+void CDarIduruDlg::EndVoiceGapRecord(const char* how)
+{
+    posLogPrint("CAPA] %s after a voice gap of %lld ms (%d beeps)\n", how,
+                static_cast<long long>(gapSince_.elapsed() + kVoiceGapMs), gapBeeps_);
+    gapOpen_ = false;
+    gapBeeps_ = 0;
 }
 
 void CDarIduruDlg::OnVoiceGapTimer()
@@ -179,8 +189,21 @@ void CDarIduruDlg::OnVoiceGapTimer()
     ConsoleContext& c = conContext();
     if (c.docDisconnected == 0) {
         c.voiceGapTicks = c.voiceGapTicks + 1;
-        if (beepUnstableFlag_ && c.voiceGapTicks % 8 == 1)
+        // The log marks where a gap began and each beep, so that a voice
+        // path fault can be told from the agent's reports afterwards.
+        if (!gapOpen_ && c.callState == STATE_IN_SERVICE) {
+            gapOpen_ = true;
+            gapSince_.start();
+            posLogPrint("CAPA] voice gap: no voice frame for %d ms\n", kVoiceGapMs);
+        }
+        if (beepUnstableFlag_ && c.voiceGapTicks % 8 == 1) {
             soundPlayer().play(QStringLiteral("Beep.wav"), SoundMode::Async);
+            if (gapOpen_) {
+                ++gapBeeps_;
+                posLogPrint("CAPA] voice gap: Beep.wav at %lld ms\n",
+                            static_cast<long long>(gapSince_.elapsed() + kVoiceGapMs));
+            }
+        }
         field(IDC_INDICATOR)->SetBkColor(kRed);
     }
     if (c.callState != STATE_IN_SERVICE) {

@@ -120,7 +120,7 @@ const std::vector<CDarIduruDlg::TimerRow>& CDarIduruDlg::timerTable()
         {TIMER_101, 0, true, nullptr},
         {TIMER_NO_RESPONSE, 5000, true, &CDarIduruDlg::OnNoResponse},
         {TIMER_RECONNECT, 1500, true, &CDarIduruDlg::OnReconnect},
-        {TIMER_VOICE_GAP, 80, false, &CDarIduruDlg::OnVoiceGapTimer},
+        {TIMER_VOICE_GAP, kVoiceGapMs, false, &CDarIduruDlg::OnVoiceGapTimer},
         {TIMER_KEEP_ALIVE, 1500, false, &CDarIduruDlg::OnKeepAliveMissing},
         {TIMER_CAPTION_START, 5000, true, &CDarIduruDlg::OnCaptionStartTimeout},
         {TIMER_OFFER, 10000, true, &CDarIduruDlg::OnOfferTimeout},
@@ -549,6 +549,8 @@ void CDarIduruDlg::ReleaseAllState()
     runOnUiThread(this, [this] {
         ConsoleContext& c = conContext();
         stopWindowTimer(TIMER_VOICE_GAP);
+        if (gapOpen_)
+            EndVoiceGapRecord("call ended");
 
         holdToggle_ = 0;
         c.ringing = 0;
