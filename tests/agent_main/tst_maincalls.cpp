@@ -638,6 +638,51 @@ private slots:
         verifyReset(f);
     }
 
+    // The stenography program connects again while its old connection is
+    // still open (UseStenoSW, in service, joined): the old connection's close
+    // is not the loss of the program, whichever of the two reports comes
+    // first. The call goes on; when the new connection ends, the program is
+    // lost as usual.
+    void stenographyProgramReplaced()
+    {
+        windowtest::writeRaw(settings::kSettings, settings::kUseStenoSW, 1);
+        CallFixture f;
+        SvcSimConfig config = calltest::callConfig();
+        calltest::addJoinAck(config);
+        QVERIFY(f.start(config));
+        LogLines log;   // after the start, which routes the window's lines anew
+        CDarIduruDlg& w = *f.window;
+        StenoClient first;
+        QVERIFY(first.connect());
+        QVERIFY(MainFixture::waitFor([] { return conContext().inputMode.load() == 1; }));
+        w.controlAs<QPushButton>(CDarIduruDlg::IDC_JOIN)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(f.text(CDarIduruDlg::IDC_JOIN), QStringLiteral("Pause"), 5000);
+        QVERIFY(bringTo(f, InService));
+        const size_t mark = f.frameCount();
+
+        StenoClient second;
+        QVERIFY(second.connect());
+        // The old connection's close has been handled: as a replaced one, or
+        // as the loss of the program (which releases the call).
+        QVERIFY(MainFixture::waitFor([&] {
+            return log.count(QStringLiteral("replaced stenography connection closed")) > 0 ||
+                   !f.framesOf(CAPX_RELEASE).empty();
+        }));
+        QVERIFY(f.settle());
+        QCOMPARE(f.idsSince(mark), std::vector<int>{});
+        QCOMPARE(conContext().callState.load(), int(STATE_IN_SERVICE));
+        QCOMPARE(conContext().joined.load(), 1);
+        QCOMPARE(conContext().inputMode.load(), 1);
+        QCOMPARE(f.bk(CDarIduruDlg::IDC_STENO_STATE), QColor(0x33, 0xFF, 0x00));
+        QVERIFY(f.prompts.texts().isEmpty());
+
+        second.close();
+        QVERIFY(MainFixture::waitFor([] { return conContext().inputMode.load() == 0; }));
+        QVERIFY(f.settle());
+        QCOMPARE(f.idsSince(mark), (std::vector<int>{CAPX_CALL_REPORT, CAPX_RELEASE, CAPX_CA_SVC_STATE}));
+        QCOMPARE(int(f.framesOf(CAPX_RELEASE).back().msg.release.cause), 59);
+    }
+
     // Messages that do not fit the call: each leaves a log line; only what
     // the service decides (an assignment) changes the call state.
     void outOfPlaceMessages()

@@ -120,6 +120,9 @@ void capcSetCaState(int state);
 // capcStenoListenPort once the listener is open).
 void capcSetStenoPort(int port);
 int capcStenoListenPort();
+// 1 while a stenography program's connection is recorded. A connection that a
+// newer one replaced is no longer recorded when its close is reported.
+int capcStenoConnected();
 
 // Console commands (also callable directly).
 int capcHelp();

@@ -252,15 +252,17 @@ void* capcSocketRxServer(void* arg)
         pending->src = g_capcInfo.myTaskId;
         posTxMsg(taskLocalId(), &pending, CAPC_SRC, __LINE__);
     }
-    postIndication(CAPC_SOCK_STENO_CLOSE_IND, pending);
-    posLogPrint("STNO] Sock-Thread End\n");
     // This thread owns its connection's socket: forget it (unless a newer
-    // connection has replaced it) and close it.
+    // connection has replaced it) and close it, before the close is
+    // reported, so that whoever handles the report can tell the loss of the
+    // stenography program from the end of a replaced connection.
     {
         std::lock_guard<std::mutex> g(g_stenoLock);
         if (g_capcInfo.stenoClientSocket == fd) g_capcInfo.stenoClientSocket = -1;
         close(fd);
     }
+    postIndication(CAPC_SOCK_STENO_CLOSE_IND, pending);
+    posLogPrint("STNO] Sock-Thread End\n");
     return nullptr;
 }
 
@@ -487,6 +489,12 @@ int capcSocketOpen(int port)
     if (getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
         g_capcInfo.stenoPort = ntohs(sa.sin_port);
     return s;
+}
+
+int capcStenoConnected()
+{
+    std::lock_guard<std::mutex> g(g_stenoLock);
+    return g_capcInfo.stenoClientSocket > 0 ? 1 : 0;
 }
 
 int capcStenoServerStart(int port)

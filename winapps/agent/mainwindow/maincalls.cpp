@@ -368,6 +368,13 @@ void CDarIduruDlg::OnWrongCaState(int caState)
 void CDarIduruDlg::OnStenoClose()
 {
     ConsoleContext& c = conContext();
+    // A program that connects again replaces its old connection; the old
+    // one's close may be reported before or after the new one's open. While
+    // a connection is up the stenography program is not lost.
+    if (capcStenoConnected()) {
+        posLogPrint("STNO] replaced stenography connection closed; a program is still connected\n");
+        return;
+    }
     SetInputMode(0);
     if (!c.useStenoSoftware || c.loginState == 0)
         return;
