@@ -296,6 +296,13 @@ private slots:
         QVERIFY(MainFixture::waitFor([&] { return f.bk(CDarIduruDlg::IDC_INDICATOR) == kRed; }, 2500));
     }
 
+    // The length a gap record gives ("... a voice gap of N ms ..."), or -1.
+    static int gapMs(const QString& line)
+    {
+        const auto m = QRegularExpression(QStringLiteral("voice gap of (\\d+) ms")).match(line);
+        return m.hasMatch() ? m.captured(1).toInt() : -1;
+    }
+
     // Voice frames keep the indicator green; a gap turns it red and beeps at
     // its first tick and every eighth after (BeepUnstableFlag); after
     // DOC_DISCONNECTED gaps stay silent and green.
@@ -311,6 +318,7 @@ private slots:
         windowtest::writeRaw(settings::kSettings, settings::kBeepUnstableFlag, beepUnstable);
         CallFixture f;
         QVERIFY(f.start(calltest::callConfig()));
+        LogLines log;   // after the start, which routes the window's lines anew
         CDarIduruDlg& w = *f.window;
         QVERIFY(f.captioningCall());
         const QString beep = QStringLiteral("play Beep.wav async");
@@ -328,12 +336,21 @@ private slots:
         QCOMPARE(f.bk(CDarIduruDlg::IDC_INDICATOR), kRed);
         QVERIFY(MainFixture::waitFor([] { return conContext().voiceGapTicks.load() >= 10; }, 3000));
         QCOMPARE(f.countSounds(beep), beepUnstable ? 2 : 0);
+        // The log marks the gap once, and each beep.
+        QVERIFY(log.waitFor(QStringLiteral("CAPA] voice gap: no voice frame for 80 ms")));
+        QCOMPARE(log.count(QStringLiteral("voice gap: no voice frame")), 1);
+        QCOMPARE(log.count(QStringLiteral("voice gap: Beep.wav at ")), beepUnstable ? 2 : 0);
 
         QVERIFY(f.control(9));
         const int ticks = conContext().voiceGapTicks.load();
         const int beeps = f.countSounds(beep);
         conPostMessage(WM_VOICE_RX, 0);
         QVERIFY(MainFixture::waitFor([&] { return f.bk(CDarIduruDlg::IDC_INDICATOR) == kGreen; }));
+        // A frame ends the gap's record: at least ten ticks long.
+        QVERIFY(log.waitFor(QStringLiteral("CAPA] voice back after a voice gap of ")));
+        const QString back = log.lines().filter(QStringLiteral("voice back after")).first();
+        QVERIFY2(gapMs(back) >= 800, qPrintable(back));
+        QVERIFY2(back.contains(QStringLiteral("(%1 beeps)").arg(beepUnstable ? 2 : 0)), qPrintable(back));
         QTest::qWait(1000);
         QCOMPARE(conContext().voiceGapTicks.load(), ticks);
         QCOMPARE(f.countSounds(beep), beeps);
@@ -345,6 +362,27 @@ private slots:
         QVERIFY(f.settle());
         QVERIFY(!w.isWindowTimerActive(CDarIduruDlg::TIMER_VOICE_GAP));
         QCOMPARE(f.bk(CDarIduruDlg::IDC_INDICATOR), kGrey);
+        // After DOC_DISCONNECTED no gap was recorded any more.
+        QCOMPARE(log.count(QStringLiteral("voice gap: no voice frame")), 1);
+        QCOMPARE(log.count(QStringLiteral("call ended after a voice gap")), 0);
+    }
+
+    // A gap that lasts until the call ends is recorded with the call's end.
+    void voiceGapUntilTheCallEnds()
+    {
+        CallFixture f;
+        QVERIFY(f.start(calltest::callConfig()));
+        LogLines log;
+        QVERIFY(f.captioningCall());
+        conPostMessage(WM_VOICE_RX, 0);
+        QVERIFY(MainFixture::waitFor([] { return conContext().voiceGapTicks.load() >= 3; }, 2000));
+        QVERIFY(f.send("RELEASE cause=16"));
+        QVERIFY(f.waitCount(CAPX_RELEASE_COMPLETE, 1));
+        QVERIFY(log.waitFor(QStringLiteral("CAPA] call ended after a voice gap of ")));
+        const QString end = log.lines().filter(QStringLiteral("call ended after")).first();
+        QVERIFY2(gapMs(end) >= 240, qPrintable(end));
+        QVERIFY2(end.contains(QStringLiteral("(1 beeps)")), qPrintable(end));
+        QCOMPARE(log.count(QStringLiteral("voice back after")), 0);
     }
 
     // Stenography text stops for more than 3 s: one blank line on the
