@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # A server that stops reading: in a call, while the stenography simulator
-# streams captions into the real program, the simulator stops reading the
-# link (a small receive buffer, so that the window fills within a second or
-# two) for S seconds, then closes it if the program has not given up first.
-# Meanwhile the window is pinged as a window manager does (_NET_WM_PING) every
-# 100 ms: it must keep answering. The program's writes must fail, its link
-# come back by itself (one LOGIN, joined again) and the next call work.
-# Prints the figures: when the window filled, the bytes written after the
-# stop, when the program gave up, the reconnection, the window's answers.
+# streams captions into the real program far faster than any stenographer,
+# the simulator stops reading the link (a small receive buffer, so that its
+# window fills at once) for S seconds, then reads what the program wrote
+# after the stop and closes the link if the program has not given up first.
+# Meanwhile the window is pinged as a window manager does (_NET_WM_PING)
+# every 100 ms: it must keep answering within a second. The link must come
+# back by itself (one LOGIN, joined again) and the next call work. Prints the
+# figures: when the window filled, the bytes written after the stop, the
+# program's first failed write if any, the reconnection, the window's answers.
+# (On Linux the program's send buffer grows to megabytes: at caption rates
+# its writes do not block within a call, and the stop is noticed when the
+# service closes the link.)
 #   stop_reading.sh <build folder> [S]   (S default 20)
+#   environment: words (default 400000) words streamed, tail_s (default 0.5)
+#   seconds of call after the passage
 set -euo pipefail
 build="${1:?build folder}"
 stall="${2:-20}"
@@ -22,7 +28,7 @@ answer_bound_ms=1000
 make_short_passage 14
 pick_ports
 start_svcsim --practice --practice-dir "$work/short" --practice-interval 2 --practice-offer 8 \
-  --practice-tail 0.5 --practice-out "$work/results" --ka-period 1000 --rcvbuf 4096 --stop-reading "$stall"
+  --practice-tail "${tail_s:-0.5}" --practice-out "$work/results" --ka-period 1000 --rcvbuf 4096 --stop-reading "$stall"
 start_display_and_sound
 console_log=1
 start_agent_and_join
@@ -31,8 +37,7 @@ waitfor 30 seen "call 1: voice started" || fail "the first call did not start"
 "$build/tools/xwmping/xwmping" "$main_window" -i 100 -d $(( (stall + 40) * 1000 )) -t 10000 >"$work/ping.log" 2>&1 &
 ping_pid=$!
 pids+=($ping_pid)
-# Far faster than any stenographer (about 30 kB of text a second), so that
-# the program's own send buffer fills too.
+# Far faster than any stenographer: pieces of 200 bytes every millisecond.
 "$build/tools/stenosim/stenosim" --port 3321 --format plain --generate "${words:-400000}" --chunk 200 --pace 1 \
   --wait 100 >>"$work/stenosim.log" 2>&1 &
 steno=$!
@@ -43,6 +48,8 @@ conn=$(trace_conn)
 t_stop=$(now_ms)
 kill -s RTMIN "$svcsim_pid"
 waitfor 5 seen "connection $conn: stopped reading" || fail "the simulator did not stop reading"
+# Calls counted from here: the next one to start has to run on the new link.
+before=$(seen_count "voice started")
 
 # The program's first failed write, as its log says it.
 t_fail=""
@@ -60,7 +67,6 @@ alive || fail "the program ended"
 wait "$steno" 2>/dev/null || true
 
 # The next call works.
-before=$(seen_count "voice started")
 waitfor 40 bash -c "[ \$(grep -c 'voice started' '$work/svcsim.log') -gt $before ]" || fail "no call after the link came back"
 callno=$(grep "voice started" "$work/svcsim.log" | tail -n 1 | sed -n 's/.*call \([0-9]*\): voice started.*/\1/p')
 "$build/tools/stenosim/stenosim" --port 3321 --format plain --text "$short_text" --chunk 6 --pace 100 \
