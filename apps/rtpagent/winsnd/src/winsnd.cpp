@@ -322,9 +322,12 @@ void read_callback(void*, int msg, void* instance, WaveHdr* hdr)
     const int idx = hdrIndex(dev->inHdr, hdr, WINSND_IN_HDRS);
     auto* b = reinterpret_cast<WinSndBlock*>(hdr->user);
     hdr->user = 0;
+    // Read before the header is handed back: once inHdrFree says so, the
+    // audio thread re-arms (and clears) it.
+    const bool filled = b && hdr->bytesRecorded > 0;
     if (b) {
         b->wptr += hdr->bytesRecorded;
-        if (hdr->bytesRecorded > 0) winsnd_queue_put(&dev->captureQueue, b);
+        if (filled) winsnd_queue_put(&dev->captureQueue, b);
         else winsnd_freeb(b);
     }
     dev->statInput++;
@@ -335,7 +338,7 @@ void read_callback(void*, int msg, void* instance, WaveHdr* hdr)
     // far end that pauses or stops); received frames alone would leave it
     // queued and send it late in a burst.
     WinSndDevice* out = winsnd_output_device();
-    if (b && hdr->bytesRecorded > 0 && out && out->InserviceFlag.load()) eventSet(out->wakeEvent);
+    if (filled && out && out->InserviceFlag.load()) eventSet(out->wakeEvent);
 }
 
 void write_callback(void*, int msg, void* instance, WaveHdr* hdr)
