@@ -28,7 +28,9 @@ using maintest::MainFixture;
 
 // Log lines of the runtime, collected from the log task's thread. Lines of
 // threads that are not tasks (the window's) go through the log task as they
-// do in the program, where the remote console runs.
+// do in the program, where the remote console runs. Construct it after the
+// fixture's start: starting the runtime marks the console down again, and the
+// window's lines would then go to standard output, past the observer.
 class LogLines {
 public:
     LogLines() : consoleWasUp_(g_posConsoleUp.exchange(1))

@@ -687,9 +687,10 @@ private slots:
     // the service decides (an assignment) changes the call state.
     void outOfPlaceMessages()
     {
-        LogLines log;
         CallFixture f;
         QVERIFY(f.start(calltest::callConfig()));
+        // Watch the log from here: the start routes the window's own lines.
+        LogLines log;
         const ConsoleContext& c = conContext();
         const int txBefore = c.TxCnt.load();
         const size_t mark = f.frameCount();
