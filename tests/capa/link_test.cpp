@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <set>
 #include <thread>
 
@@ -283,6 +284,43 @@ TEST_F(AgentLink, WriteFailureClosesThroughTheReceiveThreadOnce)
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_CLOSE) == 2; }));
     usleep(100 * 1000);
     EXPECT_EQ(g_rec.countPosted(WM_CAPC_SOCK_CLOSE), 2);
+}
+
+// The service stops reading while the link keeps writing: once the window
+// and the send buffer are full, the frame being written fails when the time
+// limit (5 s for the whole frame) has passed, not early and not much later;
+// writes after it fail at once, and the link ends once, through the receive
+// thread. The link's send buffer is made small here so that it fills
+// within a few frames (the system's grows to megabytes).
+TEST_F(AgentLink, PeerThatStopsReadingFailsTheWriteAfterTheTimeLimit)
+{
+    SvcSimConfig cfg;
+    cfg.rcvBuf = 4096;
+    connect(cfg);
+    const int small = 4096;
+    ASSERT_EQ(setsockopt(g_capcInfo.link.serverSocket.load(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    sim_->stopReading(30000);
+    const std::string text(63, 'x');
+    using Clock = std::chrono::steady_clock;
+    long long failedAfterMs = -1;
+    for (int i = 0; i < 100000 && failedAfterMs < 0; ++i) {
+        const auto t0 = Clock::now();
+        if (capcTxData(63, text.c_str()) < 0)
+            failedAfterMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+    }
+    ASSERT_GE(failedAfterMs, 0) << "no write failed";
+    EXPECT_GE(failedAfterMs, 4950);
+    EXPECT_LE(failedAfterMs, 6000);
+    // Later writes fail at once: nothing holds the writers, not even the
+    // close of the socket, which lingers while unsent bytes remain.
+    const auto t1 = Clock::now();
+    EXPECT_EQ(capcTxData(3, "abc"), -1);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t1).count(), 200);
+    ASSERT_TRUE(waitUntil([] { return g_capcInfo.rxActive.load() == 0; }, 5000));
+    EXPECT_TRUE(g_rec.hasLog("QLON] Socket Error(Closed)-send(11)\n"));
+    EXPECT_EQ(g_rec.countLog("QLON] End of TCP-Socket\n"), 1);
+    // One close from the failed write, one from the receive thread.
+    EXPECT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_CLOSE) == 2; }));
 }
 
 namespace {

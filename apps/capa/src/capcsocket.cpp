@@ -22,7 +22,10 @@
 namespace {
 
 constexpr int kPollMs = 1000;
-constexpr int kSendTimeoutSec = 5;
+// Longest wait for room in the send buffer while one frame is written. A
+// service that stops reading fills the window and then the buffer; the frame
+// then fails and the link is closed.
+constexpr int kSendTimeoutMs = 5000;
 constexpr int kRxStickSize = CAPC_MAX_FRAME_BODY + 4;
 
 // Serialises the stenography client socket record against the shutdown of a
@@ -100,18 +103,21 @@ int startThread(void* (*fn)(void*), void* arg, pthread_t* out)
     return 0;
 }
 
-// Closes the server link: shut down and close under the write lock, so no
-// send can be using the descriptor. The thread reports the close when it has
-// finished (see the end of capcSocketRxServerClient).
+// Closes the server link: the socket is shut down and taken out of the
+// record under the write lock, so no send is using it or can pick it up, and
+// then closed outside the lock: with unsent bytes the close lingers up to a
+// second, which must not hold the writers (the window among them). The thread
+// reports the close when it has finished (see the end of
+// capcSocketRxServerClient).
 void closeServerLink(int sock)
 {
     CapcLink& link = g_capcInfo.link;
-    std::lock_guard<std::mutex> g(link.txLock);
-    if (sock > 0) {
-        shutdown(sock, SHUT_RDWR);
-        close(sock);
+    {
+        std::lock_guard<std::mutex> g(link.txLock);
+        if (sock > 0) shutdown(sock, SHUT_RDWR);
+        link.serverSocket = -1;
     }
-    link.serverSocket = -1;
+    if (sock > 0) close(sock);
 }
 
 void* capcSocketRxServerClient(void*)
@@ -197,13 +203,17 @@ void* capcSocketRxServerClient(void*)
     if (pending != nullptr) posFreeStick(&pending, CAPC_SRC, __LINE__);
     info.running = 0;
     if (!closed) {
-        std::lock_guard<std::mutex> g(link.txLock);
-        if (link.serverSocket > 0) {
-            shutdown(link.serverSocket, SHUT_RDWR);
-            close(link.serverSocket);
-            link.serverSocket = -1;
-            info.rxThreadId = 0;
+        int last = -1;
+        {
+            std::lock_guard<std::mutex> g(link.txLock);
+            if (link.serverSocket > 0) {
+                last = link.serverSocket;
+                shutdown(last, SHUT_RDWR);
+                link.serverSocket = -1;
+                info.rxThreadId = 0;
+            }
         }
+        if (last > 0) close(last);
     }
     posLogPrint("QLON] End of TCP-Socket\n");
     info.rxActive = 0;
@@ -324,10 +334,6 @@ int capcSocketOpenClient(const char* address, int port)
     linger lg{1, 1};
     if (setsockopt(s, SOL_SOCKET, SO_LINGER, &lg, sizeof lg) != 0)
         return fail("POS# ERR: posSocketOpen:C: SO_LINGER\n", -3);
-    // A peer that stops reading must not hold the writers forever: a send
-    // that cannot finish within this time fails and the link is closed.
-    timeval tv{kSendTimeoutSec, 0};
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -434,14 +440,27 @@ int capcSocketSend(CapcLink* link, uint8_t* frame, int frameLen)
     capxLinkKeyTx(frame, frameLen, link->linkKey);
     const int sock = link->serverSocket;
     if (sock < 0) return -1;
+    // A peer that stops reading must not hold the writers: the whole frame
+    // gets kSendTimeoutMs to find room, however many pieces it goes in.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
     int sent = 0;
     while (sent < frameLen) {
-        ssize_t r = send(sock, frame + sent, static_cast<size_t>(frameLen - sent), MSG_NOSIGNAL);
+        ssize_t r = send(sock, frame + sent, static_cast<size_t>(frameLen - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (r > 0) {
             sent += static_cast<int>(r);
             continue;
         }
         if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now()).count();
+            if (left > 0) {
+                pollfd pfd{sock, POLLOUT, 0};
+                poll(&pfd, 1, static_cast<int>(left));
+                continue;
+            }
+            errno = EAGAIN;
+        }
         // A real failure: shut the socket down so that the receive thread
         // sees the end of the link, reports the close once and closes it.
         posLogPrint("QLON] Socket Error(Closed)-send(%d)\n", r < 0 ? errno : 0);
