@@ -4,14 +4,111 @@
 #include "settingsstore.h"
 #include "windowtest.h"
 
+#include <QDataStream>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <new>
+#include <unistd.h>
 
 using namespace settings;
+
+// A stored type whose decoding throws std::bad_alloc, as Qt's own decoding
+// does when a damaged value makes it ask for more memory than there is.
+struct ThrowingValue {
+};
+QDataStream& operator<<(QDataStream& s, const ThrowingValue&) { return s; }
+QDataStream& operator>>(QDataStream&, ThrowingValue&) { throw std::bad_alloc(); }
+Q_DECLARE_METATYPE(ThrowingValue)
+
+namespace {
+
+// The stored form of a ThrowingValue: a user type (127) and its name.
+const QByteArray kThrowing = "@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\xdThrowingValue)";
+
+// Writes the store file byte for byte, with a modification time of its own:
+// Qt reuses its parse of a file whose size and time it has seen before.
+void writeStoreFile(const QString& path, const QByteArray& text)
+{
+    static qint64 stamp = 1000000000;
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(text), text.size());
+    QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(++stamp, Qt::UTC),
+                          QFileDevice::FileModificationTime));
+}
+
+// A string literal with the zero bytes inside it.
+template <std::size_t N>
+QByteArray rawBytes(const char (&text)[N])
+{
+    return QByteArray(text, qsizetype(N - 1));
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What the code under test writes to standard error while it lives (the
+// store's lines go there while no runtime log task runs).
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        file_.open();
+        std::fflush(stderr);
+        saved_ = dup(2);
+        dup2(file_.handle(), 2);
+    }
+    ~StderrCapture() { restore(); }
+    QByteArray text()
+    {
+        restore();
+        file_.seek(0);
+        return file_.readAll();
+    }
+
+private:
+    void restore()
+    {
+        if (saved_ < 0)
+            return;
+        std::fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+        saved_ = -1;
+    }
+    QTemporaryFile file_;
+    int saved_ = -1;
+};
+
+QByteArray setAsideLine(const QString& path, const QString& aside)
+{
+    return "CONF] settings file " + QFile::encodeName(path) + " cannot be read (std::bad_alloc): kept as " +
+           QFile::encodeName(aside) + ", defaults are used\n";
+}
+
+}  // namespace
 
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    void init() { windowtest::clearStore(); }
+    void initTestCase() { qRegisterMetaType<ThrowingValue>(); }
+
+    void init()
+    {
+        windowtest::clearStore();
+        const QFileInfo store(storePath());
+        for (const QString& name : store.dir().entryList({store.fileName() + ".unreadable*"}, QDir::Files))
+            QVERIFY(store.dir().remove(name));
+    }
 
     void storeLivesInTheUserConfigFolder()
     {
@@ -76,6 +173,179 @@ private slots:
         QCOMPARE(readInt(kSettings, kSystemType, 0), -2);
         QCOMPARE(readString(kSettings, kMacAnswerCmd, ""), QStringLiteral("answer now"));
         QCOMPARE(readString(kSettings, kMyPhoneNumber, ""), QStringLiteral("5551234, 99"));
+    }
+
+    // A value whose decoding throws, met by each kind of first use: the file
+    // is set aside untouched, the operation runs on a fresh store, one line
+    // says where the file went, and the store keeps working.
+    void unreadableFileIsSetAsideOnFirstUse_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("ringTone");   // MyRingTone read afterwards
+        QTest::newRow("read") << "read" << 3;
+        QTest::newRow("write int") << "writeInt" << 4;
+        QTest::newRow("write string") << "writeString" << 3;
+        QTest::newRow("flush") << "flush" << 3;
+    }
+    void unreadableFileIsSetAsideOnFirstUse()
+    {
+        QFETCH(QString, operation);
+        QFETCH(int, ringTone);
+        const QString path = storePath();
+        const QByteArray original = "[Settings]\nMyRingTone=5\nCaptionerType=2\nMacNoVoice=" + kThrowing +
+                                    "\n[Initialization]\nmainVertPos=40\n";
+        writeStoreFile(path, original);
+        StderrCapture err;
+        if (operation == "read")
+            QCOMPARE(readInt(kSettings, kCaptionerType, 0), 0);
+        else if (operation == "writeInt")
+            writeInt(kSettings, kMyRingTone, 4);
+        else if (operation == "writeString")
+            writeString(kSettings, kMacAnswerCmd, "answer");
+        else
+            flush();
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), ringTone);
+        QCOMPARE(readInt(kInitialization, kMainVertPos, 0), 0);
+        if (operation == "writeString")
+            QCOMPARE(readString(kSettings, kMacAnswerCmd, ""), QStringLiteral("answer"));
+        writeInt(kSettings, kLocale, 1);
+        QCOMPARE(readInt(kSettings, kLocale, 0), 1);
+        flush();
+        const QByteArray log = err.text();
+        QCOMPARE(log.count(setAsideLine(path, path + ".unreadable")), 1);
+        QCOMPARE(log.count("CONF]"), 1);
+        QCOMPARE(fileBytes(path + ".unreadable"), original);
+        const QByteArray fresh = fileBytes(path);
+        QVERIFY(fresh.contains("Locale=1"));
+        QVERIFY(!fresh.contains("MacNoVoice") && !fresh.contains("CaptionerType"));
+    }
+
+    // The whole start-up read of such a file gives the defaults; a second
+    // unreadable file never replaces the first one set aside.
+    void startupReadsOfAnUnreadableFileGiveTheDefaults()
+    {
+        const QString path = storePath();
+        const QByteArray first = "[Settings]\nSystemType=2\nLocale=1\nIPSVR1=svc1.example\nMacNoVoice=" +
+                                 kThrowing + "\n[Initialization]\nmainVertPos=40\nmainHorizPos=50\n";
+        writeStoreFile(path, first);
+        StderrCapture err;
+        const StartupSettings s = loadStartupSettings(false);
+        QCOMPARE(s.systemType, 0);
+        QCOMPARE(s.locale, 0);
+        QCOMPARE(s.ipsvr1, defaultPrimaryHost());
+        QCOMPARE(s.macNoVoice, QString());
+        QVERIFY(!s.hasMainPosition());
+        QCOMPARE(s.myRingTone, kDefMyRingTone);
+        QCOMPARE(readInt(kInitialization, kScreenWidth, kDefScreenWidth), kDefScreenWidth);
+
+        const QByteArray second = "[Initialization]\nscreenWidth=" + kThrowing + "\n";
+        writeStoreFile(path, second);
+        QCOMPARE(readInt(kInitialization, kScreenWidth, kDefScreenWidth), kDefScreenWidth);
+        const QByteArray log = err.text();
+        QVERIFY2(log.contains(setAsideLine(path, path + ".unreadable")), log.constData());
+        QVERIFY2(log.contains(setAsideLine(path, path + ".unreadable.2")), log.constData());
+        QCOMPARE(fileBytes(path + ".unreadable"), first);
+        QCOMPARE(fileBytes(path + ".unreadable.2"), second);
+    }
+
+    // Qt undoes escapes and quotes, splits comma lists and parses every
+    // section before it decodes a stored type: each form is caught.
+    void unreadableValueInAnyFormIsCaught_data()
+    {
+        const QByteArray body = kThrowing.mid(1);   // after the '@'
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("plain") << "[Settings]\nMyRingTone=" + kThrowing + "\n";
+        QTest::newRow("escaped @") << "[Settings]\nMyRingTone=\\x40" + body + "\n";
+        QTest::newRow("octal @") << "[Settings]\nMyRingTone=\\100" + body + "\n";
+        QTest::newRow("quoted") << "[Settings]\nMyRingTone=\"" + kThrowing + "\"\n";
+        QTest::newRow("in a list") << "[Settings]\nMyRingTone=4, " + kThrowing + "\n";
+        QTest::newRow("unread section") << "[Settings]\nMyRingTone=4\n[Other]\nx=" + kThrowing + "\n";
+        QTest::newRow("no section") << "x=" + kThrowing + "\n[Settings]\nMyRingTone=4\n";
+    }
+    void unreadableValueInAnyFormIsCaught()
+    {
+        QFETCH(QByteArray, text);
+        const QString path = storePath();
+        writeStoreFile(path, text);
+        StderrCapture err;
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), 3);
+        QCOMPARE(err.text(), setAsideLine(path, path + ".unreadable"));
+        QCOMPARE(fileBytes(path + ".unreadable"), text);
+    }
+
+    // When the file cannot be moved aside either, the store gives defaults
+    // and writes nothing into it, until another file is chosen.
+    void unreadableFileThatCannotBeSetAsideIsLeftAlone()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("agent.ini");
+        // Every set-aside name is taken.
+        for (int n = 1; n <= 100; ++n) {
+            QFile taken(path + ".unreadable" + (n > 1 ? "." + QString::number(n) : QString()));
+            QVERIFY(taken.open(QIODevice::WriteOnly));
+        }
+        const QByteArray original = "[Settings]\nMyRingTone=5\nx=" + kThrowing + "\n";
+        writeStoreFile(path, original);
+        setStorePath(path);
+        StderrCapture err;
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), 3);
+        writeInt(kSettings, kMyRingTone, 4);
+        flush();
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), 3);
+        const QByteArray log = err.text();
+        QCOMPARE(log, "CONF] settings file " + QFile::encodeName(path) +
+                          " cannot be read (std::bad_alloc) and cannot be set aside: defaults are used, "
+                          "changes are not saved\n");
+        QCOMPARE(fileBytes(path), original);
+        QCOMPARE(fileBytes(path + ".unreadable"), QByteArray());
+
+        // Another file is usable again.
+        const QString other = dir.filePath("other.ini");
+        setStorePath(other);
+        writeInt(kSettings, kMyRingTone, 4);
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), 4);
+        setStorePath(QString());
+    }
+
+    // Stored-type values Qt does decode without throwing, however damaged:
+    // lists and maps claiming about two billion elements (Qt's reservation
+    // fails and it reads on), the fuzz input's value, dates, escaped and
+    // listed forms. None crashes, the value reads as its default, and the
+    // store works on.
+    void storedTypeValuesReadAsDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::newRow("fuzz input") << rawBytes("@Variant(\\0\\\0\0\0\x0bx7f\\0\\0\\0\\x1fQPoint)");
+        QTest::newRow("string list") << QByteArray("@Variant(\\0\\0\\0\\xb\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("string list max") << QByteArray("@Variant(\\0\\0\\0\\xb\\xff\\xff\\xff\\xff)");
+        QTest::newRow("variant list") << QByteArray("@Variant(\\0\\0\\0\\x9\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("variant map") << QByteArray("@Variant(\\0\\0\\0\\x8\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("variant hash") << QByteArray("@Variant(\\0\\0\\0\\x1c\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("byte array list") << QByteArray("@Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("polygon") << QByteArray("@Variant(\\0\\0\\0G\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("list in list") << QByteArray("@Variant(\\0\\0\\0\\x9\\0\\0\\0\\x2\\0\\0\\0\\xb\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("escaped @") << QByteArray("\\x40Variant(\\0\\0\\0\\xb\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("listed") << QByteArray("@Variant(\\0\\0\\0\\xb\\x7f\\xff\\xff\\xff), 5");
+        QTest::newRow("unknown type") << QByteArray("@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x3\\x41\\x42\\x43)");
+        QTest::newRow("date time") << QByteArray("@DateTime(\\0\\0\\0\\x10\\x7f\\xff\\xff\\xff\\0\\0\\0\\0\\x1)");
+        QTest::newRow("rect") << QByteArray("@Rect(1 2 3 4)");
+        QTest::newRow("truncated") << QByteArray("@Variant(\\0\\0)");
+    }
+    void storedTypeValuesReadAsDefaults()
+    {
+        QFETCH(QByteArray, value);
+        const QString path = storePath();
+        writeStoreFile(path, "[Settings]\nCaptionerType=2\nMyRingTone=" + value + "\nMacNoVoice=" + value +
+                                 "\n[Initialization]\nmainVertPos=40\n");
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), 3);
+        const StartupSettings s = loadStartupSettings(false);
+        QCOMPARE(s.myRingTone, 3);
+        QVERIFY(s.macNoVoice.size() <= kWordMax);
+        // A file Qt reads (no decoding threw, so it was not set aside) keeps
+        // the user's other values.
+        QCOMPARE(s.captionerType, QFile::exists(path + ".unreadable") ? 0 : 2);
+        writeInt(kSettings, kMyRingTone, 4);
+        QCOMPARE(readInt(kSettings, kMyRingTone, 3), 4);
     }
 
     void isDottedIPv4_data()

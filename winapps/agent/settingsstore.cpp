@@ -1,10 +1,16 @@
 #include "settingsstore.h"
 
+#include "pos.h"
+
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
+#include <exception>
 #include <netdb.h>
 #include <sys/socket.h>
 
@@ -31,6 +37,95 @@ QSettings openStore()
                      QStringLiteral("QuillonAgent"));
 }
 
+// Set when the file could be neither read nor moved aside: reads then give
+// their defaults and writes are dropped, so that nothing is merged into the
+// file the user still has.
+std::atomic<bool>& storeUnusable()
+{
+    static std::atomic<bool> unusable{false};
+    return unusable;
+}
+
+// One line about the store. The settings are first read while the runtime
+// (and its log task) is still starting, and posLogPrint drops lines until
+// the log task runs: those go to standard error instead.
+void logStoreLine(const QByteArray& line)
+{
+    if (posGetTask(POS_LOG_TASK_ID))
+        posLogPrint("%s", line.constData());
+    else
+        std::fprintf(stderr, "%s", line.constData());
+}
+
+// Moves the file out of the way under a name no earlier one has:
+// "<file>.unreadable", then "<file>.unreadable.2" and on. Returns the new
+// name, or an empty text when the file could not be moved.
+QString setAside(const QString& path)
+{
+    for (int n = 1; n <= 100; ++n) {
+        QString target = path + QStringLiteral(".unreadable");
+        if (n > 1)
+            target += u'.' + QString::number(n);
+        const QFileInfo info(target);
+        if (info.exists() || info.isSymLink())
+            continue;
+        // QFile::rename never replaces an existing file.
+        return QFile::rename(path, target) ? target : QString();
+    }
+    return QString();
+}
+
+// Runs op on the store; false when the store could not be used (op did not
+// finish). QSettings parses a section's values on the first read of one of
+// its keys and before every write, and decodes stored-type values
+// ("@Variant(...)" and the like, also when written with escapes) then. The
+// file is untrusted: a damaged value can make that decoding throw, e.g. a
+// list claiming billions of elements makes Qt ask for that much memory.
+// Every section is parsed here first, inside the try, so that such a throw
+// never comes out of a later read or out of the write QSettings' destructor
+// makes. The unreadable file is then set aside, kept for the user, and op
+// runs once more on a fresh, empty store. Qt keeps the parsed file in a
+// cache, but it reads the file again when its size or time changes, so the
+// fresh store holds nothing of the old one.
+template <typename Op>
+bool withStore(Op&& op)
+{
+    if (storeUnusable())
+        return false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QString path;
+        QByteArray why;
+        try {
+            QSettings store = openStore();
+            path = store.fileName();
+            (void)store.allKeys();
+            op(store);
+            return true;
+        } catch (const std::exception& e) {
+            why = e.what();
+        }
+        if (path.isEmpty())
+            path = storePath();
+        const QByteArray file = QFile::encodeName(path);
+        if (attempt > 0) {
+            // The fresh store failed too: memory is short, not the file.
+            logStoreLine("CONF] settings store " + file + " cannot be used (" + why +
+                         "): defaults are used, changes are not saved\n");
+            return false;
+        }
+        const QString aside = setAside(path);
+        if (aside.isEmpty()) {
+            storeUnusable() = true;
+            logStoreLine("CONF] settings file " + file + " cannot be read (" + why +
+                         ") and cannot be set aside: defaults are used, changes are not saved\n");
+            return false;
+        }
+        logStoreLine("CONF] settings file " + file + " cannot be read (" + why + "): kept as " +
+                     QFile::encodeName(aside) + ", defaults are used\n");
+    }
+    return false;
+}
+
 QString keyPath(const char* section, const char* key)
 {
     return QString::fromLatin1(section) + u'/' + QString::fromLatin1(key);
@@ -48,7 +143,8 @@ const char* const kListNames[kCaptionerTypeCount] = {
 
 int readInt(const char* section, const char* key, int def)
 {
-    const QVariant v = openStore().value(keyPath(section, key));
+    QVariant v;
+    withStore([&](QSettings& store) { v = store.value(keyPath(section, key)); });
     if (!v.isValid())
         return def;
     bool ok = false;
@@ -58,7 +154,8 @@ int readInt(const char* section, const char* key, int def)
 
 QString readString(const char* section, const char* key, const QString& def)
 {
-    const QVariant v = openStore().value(keyPath(section, key));
+    QVariant v;
+    withStore([&](QSettings& store) { v = store.value(keyPath(section, key)); });
     if (!v.isValid())
         return def;
     // A plain INI value with commas reads back as a list; keep it as text.
@@ -67,29 +164,37 @@ QString readString(const char* section, const char* key, const QString& def)
     return v.toString();
 }
 
+// A write is synced at once, inside withStore: a sync left to QSettings'
+// destructor would swallow a failure and lose the value.
 void writeInt(const char* section, const char* key, int value)
 {
-    QSettings store = openStore();
-    store.setValue(keyPath(section, key), value);
+    withStore([&](QSettings& store) {
+        store.setValue(keyPath(section, key), value);
+        store.sync();
+    });
 }
 
 void writeString(const char* section, const char* key, const QString& value)
 {
-    QSettings store = openStore();
-    store.setValue(keyPath(section, key), value);
+    withStore([&](QSettings& store) {
+        store.setValue(keyPath(section, key), value);
+        store.sync();
+    });
 }
 
 void flush()
 {
-    QSettings store = openStore();
-    store.sync();
+    withStore([](QSettings& store) { store.sync(); });
 }
 
 void setStorePath(const QString& path)
 {
     customStorePath() = path;
+    storeUnusable() = false;
 }
 
+// Opening the store only splits the file into sections; no value is decoded
+// before a key is read, so the name is safe to ask for without withStore.
 QString storePath()
 {
     return openStore().fileName();

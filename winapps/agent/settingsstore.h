@@ -3,7 +3,10 @@
 // "Initialization". Every reader passes its default; a missing or
 // unreadable value reads as that default. Values read back are untrusted:
 // the helpers below keep indexes inside their tables and words inside
-// their fields.
+// their fields. A file Qt cannot parse at all (a damaged stored-type value
+// whose decoding throws) is renamed to "<file>.unreadable" (".2", ".3" ...
+// when that name is taken), logged with a "CONF]" line, and the store
+// starts again empty.
 #pragma once
 
 #include <QString>
