@@ -104,15 +104,14 @@ bool withStore(Op&& op)
         } catch (const std::exception& e) {
             why = e.what();
         }
-        if (path.isEmpty())
-            path = storePath();
-        const QByteArray file = QFile::encodeName(path);
-        if (attempt > 0) {
-            // The fresh store failed too: memory is short, not the file.
-            logStoreLine("CONF] settings store " + file + " cannot be used (" + why +
+        if (path.isEmpty() || attempt > 0) {
+            // Opening decodes no value, and the fresh store failed too:
+            // memory is short, not the file.
+            logStoreLine("CONF] settings store cannot be used (" + why +
                          "): defaults are used, changes are not saved\n");
             return false;
         }
+        const QByteArray file = QFile::encodeName(path);
         const QString aside = setAside(path);
         if (aside.isEmpty()) {
             storeUnusable() = true;
