@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <dirent.h>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -188,11 +189,62 @@ inline int connectLoopback(int port)
     return s;
 }
 
+// A client socket that is closed when it goes out of scope, so that a test
+// that stops at a failed assertion leaves no stenography connection behind.
+class ClientSocket {
+public:
+    explicit ClientSocket(int fd) : fd_(fd) {}
+    ~ClientSocket() { close(); }
+    ClientSocket(const ClientSocket&) = delete;
+    ClientSocket& operator=(const ClientSocket&) = delete;
+    int fd() const { return fd_; }
+    void close()
+    {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// Threads of this process.
+inline int threadCount()
+{
+    DIR* d = opendir("/proc/self/task");
+    if (d == nullptr) return -1;
+    int n = 0;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++n;
+    closedir(d);
+    return n;
+}
+
+// True while the agent task waits for a message with none queued: whatever
+// was posted to it before has been handled (and its notifications posted).
+inline bool agentTaskIdle()
+{
+    PosTask* t = posGetTask(CAPC_TASK_LOCAL_ID);
+    if (t == nullptr) return false;
+    PosTaskQueue& q = t->queue;
+    pthread_mutex_lock(&q.lock);
+    const bool idle = q.count == 0 && q.receiversWaiting > 0;
+    pthread_mutex_unlock(&q.lock);
+    return idle;
+}
+
+// Threads of the runtime at rest: its own, the task's and the stenography
+// listener's. Every link thread a test starts comes on top and ends with its
+// connection.
+inline int g_threadsAtRest = 0;
+
 inline void zero(CapxMsg& m) { std::memset(static_cast<void*>(&m), 0, sizeof m); }
 
 // Brings the runtime up once per process: runtime, open gates, logging on
 // with every line observed, the task "CAPA" with its stenography listener on
-// a free port. Each test case runs in its own process under CTest.
+// a free port. Under CTest each test case runs in its own process; run as a
+// whole, the cases share this runtime, so the fixture resets the record and
+// the console context before each case and lets the links settle after it.
 inline void startRuntimeOnce()
 {
     static bool started = false;
@@ -211,6 +263,20 @@ inline void startRuntimeOnce()
     capcSetStenoPort(0);
     ASSERT_NE(capcCreateTask(), 0);
     ASSERT_TRUE(waitUntil([] { return capcStenoListenPort() > 0; }));
+    ASSERT_TRUE(waitUntil(agentTaskIdle));
+    g_threadsAtRest = threadCount();
+}
+
+// Waits until the links of the case that ends are gone and the agent task has
+// handled their last indications: a link thread reports its close as its
+// last act, and the task turns that into a notification. Without this wait
+// the notification of one case can reach the recorder of the next (cases
+// share one process when the test program runs as a whole).
+inline bool settleLinks(int timeoutMs = 10000)
+{
+    return waitUntil([] {
+        return g_capcInfo.rxActive.load() == 0 && threadCount() <= g_threadsAtRest && agentTaskIdle();
+    }, timeoutMs);
 }
 
 // Fixture: runtime with the agent task and the fake window, a simulator.
@@ -219,14 +285,21 @@ protected:
     void SetUp() override
     {
         startRuntimeOnce();
+        ASSERT_TRUE(settleLinks()) << "links of an earlier case still running";
         g_rec.clear();
         capcResetForTest();
+        conContextReset();
         publishFakeWindow();
     }
     void TearDown() override
     {
+        // Back to the recording poster first: a case's own poster (one that
+        // restarts the link, say) must not act on the closes below.
+        conSetPoster(recordPost);
         if (sim_) sim_->stop();
-        waitUntil([] { return g_capcInfo.rxActive.load() == 0; }, 5000);
+        EXPECT_TRUE(settleLinks()) << "link threads still running (threads " << threadCount() << ", at rest "
+                                   << g_threadsAtRest << ", receive thread " << g_capcInfo.rxActive.load()
+                                   << ")";
         conSetWindowHooks(nullptr);
     }
 

@@ -31,14 +31,14 @@ bool closedByPeer(int fd, int timeoutMs)
 TEST_F(AgentLink, StenoTextReachesTheCaptionRoutine)
 {
     conContext().captionerType = 0;
-    const int fd = connectLoopback(capcStenoListenPort());
-    ASSERT_GE(fd, 0);
+    ClientSocket fd(connectLoopback(capcStenoListenPort()));
+    ASSERT_GE(fd.fd(), 0);
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_STENO_OPEN) == 1; }));
-    ASSERT_TRUE(sendAll(fd, "hello there"));
+    ASSERT_TRUE(sendAll(fd.fd(), "hello there"));
     ASSERT_TRUE(waitUntil([] { return !g_rec.captions().empty(); }));
     EXPECT_EQ(g_rec.captions()[0], "hello there");
     EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("STNO] capcRxCAPC_SOCK_STENO_OPEN_IND\n"); }));
-    close(fd);
+    fd.close();
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_STENO_CLOSE) == 1; }));
     EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("STNO] Sock-Thread End\n"); }));
 }
@@ -47,41 +47,40 @@ TEST_F(AgentLink, StenoBridgeAcrossChunks)
 {
     conContext().captionerType = 5;
     conContext().textStarted = 1;
-    const int fd = connectLoopback(capcStenoListenPort());
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(sendAll(fd, std::string("ab\x02" "D", 4)));
+    ClientSocket fd(connectLoopback(capcStenoListenPort()));
+    ASSERT_GE(fd.fd(), 0);
+    ASSERT_TRUE(sendAll(fd.fd(), std::string("ab\x02" "D", 4)));
     ASSERT_TRUE(waitUntil([] { return g_rec.captions().size() == 1; }));
-    ASSERT_TRUE(sendAll(fd, std::string("D\x03" "c", 3)));
+    ASSERT_TRUE(sendAll(fd.fd(), std::string("D\x03" "c", 3)));
     ASSERT_TRUE(waitUntil([] { return g_rec.captions().size() == 2; }));
     EXPECT_EQ(g_rec.captions()[0], "ab\b");
     EXPECT_EQ(g_rec.captions()[1], "\bc");
-    close(fd);
 }
 
 TEST_F(AgentLink, NewStenoConnectionReplacesTheOld)
 {
     conContext().captionerType = 0;
-    const int first = connectLoopback(capcStenoListenPort());
-    ASSERT_GE(first, 0);
+    ClientSocket first(connectLoopback(capcStenoListenPort()));
+    ASSERT_GE(first.fd(), 0);
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_STENO_OPEN) == 1; }));
-    ASSERT_TRUE(sendAll(first, "one"));
+    ASSERT_TRUE(sendAll(first.fd(), "one"));
     ASSERT_TRUE(waitUntil([] { return g_rec.captions().size() == 1; }));
 
-    const int second = connectLoopback(capcStenoListenPort());
-    ASSERT_GE(second, 0);
+    ClientSocket second(connectLoopback(capcStenoListenPort()));
+    ASSERT_GE(second.fd(), 0);
     // The first connection is shut down by the agent and closed.
-    EXPECT_TRUE(closedByPeer(first, 5000));
+    EXPECT_TRUE(closedByPeer(first.fd(), 5000));
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_STENO_OPEN) == 2; }));
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_STENO_CLOSE) == 1; }));
     // Text from the new program arrives exactly once; nothing more from the old.
-    sendAll(first, "stale");
-    ASSERT_TRUE(sendAll(second, "two"));
+    sendAll(first.fd(), "stale");
+    ASSERT_TRUE(sendAll(second.fd(), "two"));
     ASSERT_TRUE(waitUntil([] { return g_rec.captions().size() == 2; }));
     usleep(300 * 1000);
     EXPECT_EQ(g_rec.captions(), (std::vector<std::string>{"one", "two"}));
     EXPECT_EQ(g_capcInfo.stenoClientSocket.load() > 0, true);
-    close(first);
-    close(second);
+    first.close();
+    second.close();
     ASSERT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_STENO_CLOSE) == 2; }));
     EXPECT_TRUE(waitUntil([] { return g_capcInfo.stenoClientSocket.load() == -1; }));
 }

@@ -221,5 +221,6 @@ void capcStenoConvert(const uint8_t* bytes, int n);
 // The entry of converted caption text.
 void capcCaptionText(const char* text, int length);
 
-// Resets the record, the hooks and the clock (tests, before the task starts).
+// Resets the record, the hooks and the clock (tests, before the task starts or
+// between cases); the transport only while no receive thread runs.
 void capcResetForTest();

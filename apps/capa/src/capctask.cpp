@@ -223,4 +223,14 @@ void capcResetForTest()
     g_capcHooks.rxDiscardCount = 0;
     g_capcHooks.stenoLog = 0;
     capcSetClock(nullptr);
+    // The transport goes back to "never started" (no address, port 0,
+    // socket 0, no receive thread), but only when no receive thread owns it.
+    if (info.rxActive.load() == 0) {
+        std::lock_guard<std::mutex> g(info.link.txLock);
+        info.serverAddress[0] = '\0';
+        info.serverPort = 0;
+        info.link.serverSocket = 0;
+        info.rxThreadId = 0;
+        info.running = 0;
+    }
 }
