@@ -8,7 +8,6 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -208,18 +207,6 @@ private:
     int fd_;
 };
 
-// Threads of this process.
-inline int threadCount()
-{
-    DIR* d = opendir("/proc/self/task");
-    if (d == nullptr) return -1;
-    int n = 0;
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') ++n;
-    closedir(d);
-    return n;
-}
-
 // True while the agent task waits for a message with none queued: whatever
 // was posted to it before has been handled (and its notifications posted).
 inline bool agentTaskIdle()
@@ -232,11 +219,6 @@ inline bool agentTaskIdle()
     pthread_mutex_unlock(&q.lock);
     return idle;
 }
-
-// Threads of the runtime at rest: its own, the task's and the stenography
-// listener's. Every link thread a test starts comes on top and ends with its
-// connection.
-inline int g_threadsAtRest = 0;
 
 inline void zero(CapxMsg& m) { std::memset(static_cast<void*>(&m), 0, sizeof m); }
 
@@ -264,7 +246,6 @@ inline void startRuntimeOnce()
     ASSERT_NE(capcCreateTask(), 0);
     ASSERT_TRUE(waitUntil([] { return capcStenoListenPort() > 0; }));
     ASSERT_TRUE(waitUntil(agentTaskIdle));
-    g_threadsAtRest = threadCount();
 }
 
 // Waits until the links of the case that ends are gone and the agent task has
@@ -275,7 +256,7 @@ inline void startRuntimeOnce()
 inline bool settleLinks(int timeoutMs = 10000)
 {
     return waitUntil([] {
-        return g_capcInfo.rxActive.load() == 0 && threadCount() <= g_threadsAtRest && agentTaskIdle();
+        return g_capcInfo.rxActive.load() == 0 && g_capcInfo.linkThreads.load() == 0 && agentTaskIdle();
     }, timeoutMs);
 }
 
@@ -297,9 +278,7 @@ protected:
         // restarts the link, say) must not act on the closes below.
         conSetPoster(recordPost);
         if (sim_) sim_->stop();
-        EXPECT_TRUE(settleLinks()) << "link threads still running (threads " << threadCount() << ", at rest "
-                                   << g_threadsAtRest << ", receive thread " << g_capcInfo.rxActive.load()
-                                   << ")";
+        EXPECT_TRUE(settleLinks()) << "link threads still running: " << g_capcInfo.linkThreads.load();
         conSetWindowHooks(nullptr);
     }
 

@@ -60,8 +60,10 @@ protected:
     void SetUp() override
     {
         startRuntimeOnce();
+        ASSERT_TRUE(settleLinks()) << "links of an earlier case still running";
         g_rec.clear();
         capcResetForTest();
+        conContextReset();
         publishFakeWindow();
         char dir[] = "/tmp/practiceoutXXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
@@ -76,7 +78,7 @@ protected:
     {
         if (sim_) sim_->stop();     // no frame reaches the service after this
         if (svc_) svc_->stop();
-        waitUntil([] { return g_capcInfo.rxActive.load() == 0; }, 5000);
+        EXPECT_TRUE(settleLinks()) << "link threads still running: " << g_capcInfo.linkThreads.load();
         conSetWindowHooks(nullptr);
         close(udp_);
         fs::remove_all(outDir_);

@@ -88,6 +88,10 @@ struct CapcInfo {
     pthread_t stenoServerThread;
     // A server receive thread exists (from its start until its last line).
     std::atomic<int> rxActive;
+    // Server and stenography receive threads that have not ended yet: each
+    // counts from just before its start until after its close report, so 0
+    // means no link thread has anything left to report.
+    std::atomic<int> linkThreads;
 };
 
 // Test hooks beside the record (all 0 at start).

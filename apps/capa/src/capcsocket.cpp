@@ -221,6 +221,7 @@ void* capcSocketRxServerClient(void*)
     // console restarts the link on this indication, and that start must
     // never find the old thread still in place.
     if (closed) postIndication(CAPC_SOCK_CLOSE_IND);
+    info.linkThreads.fetch_sub(1);
     return nullptr;
 }
 
@@ -229,7 +230,10 @@ void* capcSocketRxServerClient(void*)
 void* capcSocketRxServer(void* arg)
 {
     const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
-    if (fd <= 0) return nullptr;
+    if (fd <= 0) {
+        g_capcInfo.linkThreads.fetch_sub(1);
+        return nullptr;
+    }
     postIndication(CAPC_SOCK_STENO_OPEN_IND);
     posLogPrint("STNO] Sock-TCP-Thread Start\n");
 
@@ -273,6 +277,7 @@ void* capcSocketRxServer(void* arg)
     }
     postIndication(CAPC_SOCK_STENO_CLOSE_IND, pending);
     posLogPrint("STNO] Sock-Thread End\n");
+    g_capcInfo.linkThreads.fetch_sub(1);
     return nullptr;
 }
 
@@ -303,7 +308,9 @@ void* capcSocketServer(void* arg)
             info.stenoClientSocket = c;
         }
         pthread_t t;
+        info.linkThreads.fetch_add(1);
         if (startThread(capcSocketRxServer, reinterpret_cast<void*>(static_cast<intptr_t>(c)), &t) != 0) {
+            info.linkThreads.fetch_sub(1);
             posLogPrint("UTHM_SOCKET] Err! capcSocketRxServer Task FAILURE\n");
             std::lock_guard<std::mutex> g(g_stenoLock);
             if (info.stenoClientSocket == c) info.stenoClientSocket = -1;
@@ -377,7 +384,9 @@ int capcSocketStart(const char* address, int port)
         info.serverPort = static_cast<uint16_t>(port);
     }
     pthread_t t;
+    info.linkThreads.fetch_add(1);
     if (startThread(capcSocketRxServerClient, nullptr, &t) != 0) {
+        info.linkThreads.fetch_sub(1);
         info.rxActive = 0;
         return -1;
     }
