@@ -96,6 +96,10 @@ protected:
         char tmpl[] = "/tmp/rtptestXXXXXX";
         const char* d = mkdtemp(tmpl);
         setenv("POS_DEBUG_DIR", d ? d : "/tmp", 1);
+        // Run as a whole, the program starts the runtime again for each case:
+        // the log task of the previous runtime must not pass for the new one,
+        // or the waits below end before the new log task is up.
+        g_posLogTaskId.store(0);
         ASSERT_EQ(posInit(99), 0);
         ASSERT_TRUE(waitUntil([] { return g_posLogTaskId.load() != 0; }, 5000));
         posGatesOpenAll();
@@ -109,7 +113,28 @@ protected:
         conPublish(&g_fakeWindow, 1);
         int err = 0;
         ASSERT_NE(rtpCreateTask(&err), 0) << err;
-        ASSERT_TRUE(waitUntil([] { return rtpTaskReady(); }, 5000));
+        // The ready flag stays set from an earlier case's task: wait until
+        // this case's task has finished its start-up (its commands are
+        // registered, the SAP is reset) and waits for its first message.
+        ASSERT_TRUE(waitUntil([] { return rtpTaskReady() && rtpTaskWaiting(); }, 5000));
+    }
+    // A case that stopped at a failed assertion may leave its session
+    // running; the next case's runtime must not meet it.
+    void TearDown() override
+    {
+        rtpSapStop();
+        waitSapIdle(3000);
+    }
+    // True while the RTP task waits for a message with none queued.
+    static bool rtpTaskWaiting()
+    {
+        PosTask* t = posGetTask(RTP_TASK_LOCAL_ID);
+        if (t == nullptr) return false;
+        PosTaskQueue& q = t->queue;
+        pthread_mutex_lock(&q.lock);
+        const bool waiting = q.count == 0 && q.receiversWaiting > 0;
+        pthread_mutex_unlock(&q.lock);
+        return waiting;
     }
     RtpSap& sap() { return g_rtpAgent.sap[0]; }
     bool waitSapIdle(int timeoutMs = 5000)
