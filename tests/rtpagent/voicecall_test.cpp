@@ -1,6 +1,7 @@
 // Calls through the whole voice path: oRTP, bcg729, PortAudio and the test
 // audio devices (what the client plays and what its microphone hears are
 // files), with the simulator's voice endpoint as the far end.
+#include <cstdlib>
 #include <cstring>
 
 #include "audiofixture.h"
@@ -14,6 +15,21 @@
 
 using namespace rtptest;
 using namespace playedvoice;
+
+// The audio back end is chosen from QUILLON_AUDIO once per process, at its
+// first use. A case that needs another choice runs its body in a process of
+// its own (a fresh run of this program), also when the program runs as a
+// whole after cases that already chose one.
+#define IN_FRESH_PROCESS(...)                                                              \
+    do {                                                                                   \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");                                    \
+        EXPECT_EXIT(                                                                       \
+            {                                                                              \
+                __VA_ARGS__;                                                               \
+                std::exit(::testing::Test::HasFailure() ? 1 : 0);                          \
+            },                                                                             \
+            ::testing::ExitedWithCode(0), "");                                             \
+    } while (0)
 
 namespace {
 
@@ -292,22 +308,24 @@ TEST_F(VoiceCall, MicrophoneKeepsItsPaceWhenTheFarEndStops)
 
 TEST_F(VoiceCall, DoubleStartSendsSilenceOnceAndStopWithoutStartChangesNothing)
 {
-    // Without a microphone, so that only the silence frames count as sent.
-    setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
-    startAudio({});
-    WinSndDevice* out = winsnd_output_device();
-    ASSERT_NE(out, nullptr);
-    winsnd_stop();
-    EXPECT_EQ(out->InserviceFlag.load(), 0);
-    EXPECT_EQ(conContext().TxCnt.load(), 0);
-    ASSERT_EQ(winsnd_start(), 0);
-    ASSERT_EQ(winsnd_start(), 0);
-    EXPECT_EQ(conContext().TxCnt.load(), WINSND_SILENCE_FRAMES);
-    EXPECT_EQ(out->InserviceFlag.load(), 1);
-    winsnd_stop();
-    EXPECT_EQ(out->InserviceFlag.load(), 0);
-    winsnd_close();
-    EXPECT_EQ(winsnd_start(), -1);
+    IN_FRESH_PROCESS({
+        // Without a microphone, so that only the silence frames count as sent.
+        setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
+        startAudio({});
+        WinSndDevice* out = winsnd_output_device();
+        ASSERT_NE(out, nullptr);
+        winsnd_stop();
+        EXPECT_EQ(out->InserviceFlag.load(), 0);
+        EXPECT_EQ(conContext().TxCnt.load(), 0);
+        ASSERT_EQ(winsnd_start(), 0);
+        ASSERT_EQ(winsnd_start(), 0);
+        EXPECT_EQ(conContext().TxCnt.load(), WINSND_SILENCE_FRAMES);
+        EXPECT_EQ(out->InserviceFlag.load(), 1);
+        winsnd_stop();
+        EXPECT_EQ(out->InserviceFlag.load(), 0);
+        winsnd_close();
+        EXPECT_EQ(winsnd_start(), -1);
+    });
 }
 
 TEST_F(VoiceCall, OverrunRestartsPlaybackAndDrains)
@@ -378,20 +396,24 @@ TEST_F(VoiceCall, ShortPayloadPlaysWithSilenceNotStaleBytes)
 
 TEST_F(VoiceCall, OutputWithoutMicrophoneStillInitialises)
 {
-    setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
-    startAudio({});
-    EXPECT_EQ(g_winSnd.hasOut.load(), 1);
-    EXPECT_EQ(g_winSnd.hasIn.load(), 0);
-    EXPECT_EQ(winsnd_input_device(), nullptr);
+    IN_FRESH_PROCESS({
+        setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
+        startAudio({});
+        EXPECT_EQ(g_winSnd.hasOut.load(), 1);
+        EXPECT_EQ(g_winSnd.hasIn.load(), 0);
+        EXPECT_EQ(winsnd_input_device(), nullptr);
+    });
 }
 
 TEST_F(VoiceCall, NoDeviceAtAllFailsInitialisation)
 {
-    setenv("QUILLON_AUDIO", "none", 1);
-    const int live = g729LiveCount();
-    EXPECT_EQ(winsnd_init(), -1);
-    EXPECT_EQ(winsnd_start(), -1);
-    // A failed initialisation keeps no codec objects, however often it is tried.
-    EXPECT_EQ(winsnd_init(), -1);
-    EXPECT_EQ(g729LiveCount(), live);
+    IN_FRESH_PROCESS({
+        setenv("QUILLON_AUDIO", "none", 1);
+        const int live = g729LiveCount();
+        EXPECT_EQ(winsnd_init(), -1);
+        EXPECT_EQ(winsnd_start(), -1);
+        // A failed initialisation keeps no codec objects, however often it is tried.
+        EXPECT_EQ(winsnd_init(), -1);
+        EXPECT_EQ(g729LiveCount(), live);
+    });
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -13,6 +14,21 @@
 
 #include "audiofixture.h"
 #include "wavedev.h"
+
+// The audio back end is chosen from QUILLON_AUDIO once per process, at its
+// first use. A case that needs another choice runs its body in a process of
+// its own (a fresh run of this program), also when the program runs as a
+// whole after cases that already chose one.
+#define IN_FRESH_PROCESS(...)                                                              \
+    do {                                                                                   \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");                                    \
+        EXPECT_EXIT(                                                                       \
+            {                                                                              \
+                __VA_ARGS__;                                                               \
+                std::exit(::testing::Test::HasFailure() ? 1 : 0);                          \
+            },                                                                             \
+            ::testing::ExitedWithCode(0), "");                                             \
+    } while (0)
 
 namespace {
 
@@ -166,22 +182,26 @@ TEST_F(WaveDev, CaptureFillsBuffersFromTheMicrophone)
 
 TEST(WaveDevBackend, NoneHasNoDevices)
 {
-    setenv("QUILLON_AUDIO", "none", 1);
-    EXPECT_EQ(waveOutGetNumDevs(), 0);
-    EXPECT_EQ(waveInGetNumDevs(), 0);
-    WaveOut* wo = nullptr;
-    EXPECT_NE(waveOutOpen(&wo, WAVE_MAPPER, &kFmt, callback, nullptr), WAVE_OK);
-    EXPECT_EQ(wo, nullptr);
+    IN_FRESH_PROCESS({
+        setenv("QUILLON_AUDIO", "none", 1);
+        EXPECT_EQ(waveOutGetNumDevs(), 0);
+        EXPECT_EQ(waveInGetNumDevs(), 0);
+        WaveOut* wo = nullptr;
+        EXPECT_NE(waveOutOpen(&wo, WAVE_MAPPER, &kFmt, callback, nullptr), WAVE_OK);
+        EXPECT_EQ(wo, nullptr);
+    });
 }
 
 TEST(WaveDevBackend, OutputOnlyHasNoMicrophone)
 {
-    TestAudioDevices audio;
-    std::string why;
-    ASSERT_TRUE(audio.start({}, &why)) << why;
-    setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
-    EXPECT_GE(waveOutGetNumDevs(), 1);
-    EXPECT_EQ(waveInGetNumDevs(), 0);
+    IN_FRESH_PROCESS({
+        TestAudioDevices audio;
+        std::string why;
+        ASSERT_TRUE(audio.start({}, &why)) << why;
+        setenv("QUILLON_AUDIO", "portaudio-output-only", 1);
+        EXPECT_GE(waveOutGetNumDevs(), 1);
+        EXPECT_EQ(waveInGetNumDevs(), 0);
+    });
 }
 
 TEST_F(WaveDev, ResetKeepsWhatWasPlayedAndPlaysOn)
