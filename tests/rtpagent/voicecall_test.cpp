@@ -1,8 +1,10 @@
 // Calls through the whole voice path: oRTP, bcg729, PortAudio and the test
 // audio devices (what the client plays and what its microphone hears are
 // files), with the simulator's voice endpoint as the far end.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 #include "audiofixture.h"
 #include "rtportp.h"
@@ -19,14 +21,21 @@ using namespace playedvoice;
 // The audio back end is chosen from QUILLON_AUDIO once per process, at its
 // first use. A case that needs another choice runs its body in a process of
 // its own (a fresh run of this program), also when the program runs as a
-// whole after cases that already chose one.
+// whole after cases that already chose one. The child stops what it started
+// (the session, the sound layer, the test audio devices) so that no audio
+// server outlives it, and ends with _exit: the runtime's threads still run,
+// and static destructors must not meet them.
 #define IN_FRESH_PROCESS(...)                                                              \
     do {                                                                                   \
         GTEST_FLAG_SET(death_test_style, "threadsafe");                                    \
         EXPECT_EXIT(                                                                       \
             {                                                                              \
-                __VA_ARGS__;                                                               \
-                std::exit(::testing::Test::HasFailure() ? 1 : 0);                          \
+                [&] { __VA_ARGS__; }();                                                    \
+                TearDown();                                                                \
+                audio.stop();                                                              \
+                const int failed = ::testing::Test::HasFailure() ? 1 : 0;                  \
+                std::fflush(nullptr);                                                      \
+                _exit(failed);                                                             \
             },                                                                             \
             ::testing::ExitedWithCode(0), "");                                             \
     } while (0)

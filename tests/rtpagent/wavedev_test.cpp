@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "audiofixture.h"
@@ -18,14 +20,17 @@
 // The audio back end is chosen from QUILLON_AUDIO once per process, at its
 // first use. A case that needs another choice runs its body in a process of
 // its own (a fresh run of this program), also when the program runs as a
-// whole after cases that already chose one.
+// whole after cases that already chose one. The child ends with _exit once
+// the body's own objects are gone.
 #define IN_FRESH_PROCESS(...)                                                              \
     do {                                                                                   \
         GTEST_FLAG_SET(death_test_style, "threadsafe");                                    \
         EXPECT_EXIT(                                                                       \
             {                                                                              \
-                __VA_ARGS__;                                                               \
-                std::exit(::testing::Test::HasFailure() ? 1 : 0);                          \
+                [&] { __VA_ARGS__; }();                                                    \
+                const int failed = ::testing::Test::HasFailure() ? 1 : 0;                  \
+                std::fflush(nullptr);                                                      \
+                _exit(failed);                                                             \
             },                                                                             \
             ::testing::ExitedWithCode(0), "");                                             \
     } while (0)
