@@ -35,7 +35,9 @@ constexpr int CAPC_PROC_PERIOD_MS = 1000;
 constexpr int CAPC_MAX_FRAME_BODY = 4096;            // largest accepted L
 constexpr int CAPC_STENO_PORT = 3321;
 constexpr int CAPC_STENO_READ_MAX = 1024;
-constexpr int CAPC_STENO_STICK_SIZE = 1026;
+// A stenography read in one stick: two length bytes, up to
+// CAPC_STENO_READ_MAX bytes of text and the terminating 0 after them.
+constexpr int CAPC_STENO_STICK_SIZE = CAPC_STENO_READ_MAX + 3;
 constexpr int CAPC_CAPTION_PIECE_MAX = 299;          // longer pieces are discarded
 constexpr int CAPC_THREAD_STACK = 50000;
 constexpr int CAPC_ADDRESS_MAX = 19;                 // dotted IPv4 text, without NUL

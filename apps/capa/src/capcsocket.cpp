@@ -227,6 +227,9 @@ void* capcSocketRxServerClient(void*)
 
 // ---- stenography link ---------------------------------------------------------
 
+// A full read fills the stick: length, text and the 0 after it.
+static_assert(CAPC_STENO_STICK_SIZE >= 2 + CAPC_STENO_READ_MAX + 1, "stenography stick too small");
+
 void* capcSocketRxServer(void* arg)
 {
     const int fd = static_cast<int>(reinterpret_cast<intptr_t>(arg));
