@@ -481,7 +481,9 @@ private slots:
         QCOMPARE(f.dataBytes(), all);
         QCOMPARE(conContext().txToSvr.load(), int(all.size()));
         QCOMPARE(conContext().discardFromSteno.load(), 0);
-        QCOMPARE(f.screenText(), QString::fromLatin1(all));
+        // The screen is written from the agent task through the window's
+        // queue, after the DATA has gone out: wait for the last piece.
+        QTRY_COMPARE_WITH_TIMEOUT(f.screenText(), QString::fromLatin1(all), 5000);
         program.close();
         QVERIFY(MainFixture::waitFor([] { return conContext().inputMode.load() == 0; }));
     }
