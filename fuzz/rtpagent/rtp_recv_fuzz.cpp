@@ -45,6 +45,11 @@ bool setUp()
     conPublish(&g_window, 1);
     rtpOrtpInit();
     rtpOrtpSetLogSink(dropOrtpLine);
+    // One session held for the whole run keeps the library's scheduler
+    // thread running, as it runs through a call: otherwise each input's
+    // session would start and stop it, and the stop waits for its tick.
+    static RtpSession* const held = rtpOrtpSessionNew(RTP_SESSION_RECVONLY);
+    if (!held) std::abort();
     g_rtpAgent.maxEntityNum = 1;
     g_rtpAgent.sap[0].state = RTP_S_INIT;
     // No sound device: the layer keeps no codec objects then, so G.729
