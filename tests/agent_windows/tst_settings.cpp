@@ -17,6 +17,15 @@
 
 using namespace settings;
 
+// Stored values that ask for more memory than there is must fail the way
+// malloc fails in the program (a null the library handles or a bad_alloc the
+// store catches), also in the AddressSanitizer build, which otherwise ends
+// the run at the first such request; requests above 2048 MB fail everywhere.
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1:max_allocation_size_mb=2048";
+}
+
 // A stored type whose decoding throws std::bad_alloc, as Qt's own decoding
 // does when a damaged value makes it ask for more memory than there is.
 struct ThrowingValue {

@@ -317,8 +317,9 @@ TEST_F(AgentLink, PeerThatStopsReadingFailsTheWriteAfterTheTimeLimit)
     EXPECT_EQ(capcTxData(3, "abc"), -1);
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t1).count(), 200);
     ASSERT_TRUE(waitUntil([] { return g_capcInfo.rxActive.load() == 0; }, 5000));
-    EXPECT_TRUE(g_rec.hasLog("QLON] Socket Error(Closed)-send(11)\n"));
-    EXPECT_EQ(g_rec.countLog("QLON] End of TCP-Socket\n"), 1);
+    // Lines reach the log through the log task, after the thread has ended.
+    EXPECT_TRUE(waitUntil([] { return g_rec.hasLog("QLON] Socket Error(Closed)-send(11)\n"); }));
+    EXPECT_TRUE(waitUntil([] { return g_rec.countLog("QLON] End of TCP-Socket\n") == 1; }));
     // One close from the failed write, one from the receive thread.
     EXPECT_TRUE(waitUntil([] { return g_rec.countPosted(WM_CAPC_SOCK_CLOSE) == 2; }));
 }
