@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "audiofixture.h"
+#include "freshprocess.h"
 #include "rtportp.h"
 #include "wavedev.h"
 #include "playedvoice.h"
@@ -18,27 +19,9 @@
 using namespace rtptest;
 using namespace playedvoice;
 
-// The audio back end is chosen from QUILLON_AUDIO once per process, at its
-// first use. A case that needs another choice runs its body in a process of
-// its own (a fresh run of this program), also when the program runs as a
-// whole after cases that already chose one. The child stops what it started
-// (the session, the sound layer, the test audio devices) so that no audio
-// server outlives it, and ends with _exit: the runtime's threads still run,
-// and static destructors must not meet them.
-#define IN_FRESH_PROCESS(...)                                                              \
-    do {                                                                                   \
-        GTEST_FLAG_SET(death_test_style, "threadsafe");                                    \
-        EXPECT_EXIT(                                                                       \
-            {                                                                              \
-                [&] { __VA_ARGS__; }();                                                    \
-                TearDown();                                                                \
-                audio.stop();                                                              \
-                const int failed = ::testing::Test::HasFailure() ? 1 : 0;                  \
-                std::fflush(nullptr);                                                      \
-                _exit(failed);                                                             \
-            },                                                                             \
-            ::testing::ExitedWithCode(0), "");                                             \
-    } while (0)
+// The child stops what it started (the session, the sound layer, the test
+// audio devices) so that no audio server outlives it.
+#define IN_FRESH_PROCESS(...) IN_FRESH_PROCESS_THEN((TearDown(), audio.stop()), __VA_ARGS__)
 
 namespace {
 

@@ -2,6 +2,7 @@
 // queued is played in order, completions come back, reset returns every
 // pending buffer, capture fills buffers from the microphone file.
 #include <gtest/gtest.h>
+#include "freshprocess.h"
 
 #include <atomic>
 #include <cstdio>
@@ -17,23 +18,8 @@
 #include "audiofixture.h"
 #include "wavedev.h"
 
-// The audio back end is chosen from QUILLON_AUDIO once per process, at its
-// first use. A case that needs another choice runs its body in a process of
-// its own (a fresh run of this program), also when the program runs as a
-// whole after cases that already chose one. The child ends with _exit once
-// the body's own objects are gone.
-#define IN_FRESH_PROCESS(...)                                                              \
-    do {                                                                                   \
-        GTEST_FLAG_SET(death_test_style, "threadsafe");                                    \
-        EXPECT_EXIT(                                                                       \
-            {                                                                              \
-                [&] { __VA_ARGS__; }();                                                    \
-                const int failed = ::testing::Test::HasFailure() ? 1 : 0;                  \
-                std::fflush(nullptr);                                                      \
-                _exit(failed);                                                             \
-            },                                                                             \
-            ::testing::ExitedWithCode(0), "");                                             \
-    } while (0)
+// The child has nothing to stop once the body's own objects are gone.
+#define IN_FRESH_PROCESS(...) IN_FRESH_PROCESS_THEN((void)0, __VA_ARGS__)
 
 namespace {
 
