@@ -336,6 +336,10 @@ TEST_F(Timers, DroppedExpiryReturnsItsStick) {
                       PosTimerKey k{};
                       ASSERT_EQ(posStartTimer(&k, 600, 2, 0, nullptr, 0, POS_HERE), 0);
                       ASSERT_TRUE(waitUntil([&] { return ld(k.mark) == 0; }));
+                      // The mark clears before the expiry stick is taken from the
+                      // pool: wait for the refusal, which is written before the
+                      // stick goes back, and only then for the pool.
+                      ASSERT_TRUE(waitUntil([&] { return !lastErrorOf(t).empty(); }));
                       ASSERT_TRUE(waitUntil([&] { return poolFree(3) >= tinyBefore; }));
                       EXPECT_EQ(queueCount(t), 1);
                       EXPECT_EQ(lastErrorOf(t).rfind("POS# ERR: Task(TEST): Exceed Max Queue "
