@@ -33,6 +33,8 @@ function(quillon_gtest name)
   cmake_parse_arguments(Q "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK" ${ARGN})
   add_executable(${name} ${Q_SOURCES})
   target_link_libraries(${name} PRIVATE ${Q_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  # Bounded waits shared by the runtime tests.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
   if(NOT Q_TIMEOUT)
     set(Q_TIMEOUT 120)
   endif()

@@ -22,19 +22,12 @@
 #include "concontext.h"
 #include "pos.h"
 #include "posinternal.h"
+#include "poswait.h"
 #include "svcsim.h"
 
 namespace capatest {
 
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        usleep(1000);
-    }
-    return true;
-}
+using poswait::waitUntil;
 
 struct Posted {
     int msg;
@@ -209,16 +202,7 @@ private:
 
 // True while the agent task waits for a message with none queued: whatever
 // was posted to it before has been handled (and its notifications posted).
-inline bool agentTaskIdle()
-{
-    PosTask* t = posGetTask(CAPC_TASK_LOCAL_ID);
-    if (t == nullptr) return false;
-    PosTaskQueue& q = t->queue;
-    pthread_mutex_lock(&q.lock);
-    const bool idle = q.count == 0 && q.receiversWaiting > 0;
-    pthread_mutex_unlock(&q.lock);
-    return idle;
-}
+inline bool agentTaskIdle() { return poswait::taskWaitingIdle(CAPC_TASK_LOCAL_ID); }
 
 inline void zero(CapxMsg& m) { std::memset(static_cast<void*>(&m), 0, sizeof m); }
 

@@ -4,6 +4,7 @@
 
 #include "pos.h"
 #include "posinternal.h"
+#include "poswait.h"
 
 #include <gtest/gtest.h>
 
@@ -39,15 +40,7 @@ inline int queueCountOf(PosTask* t) {
     return n;
 }
 
-// Waits until pred() holds, polling every millisecond, at most timeoutMs.
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        posMsecSleep(1);
-    }
-    return true;
-}
+using poswait::waitUntil;
 
 // Records every line the log task takes.
 class LogCapture {

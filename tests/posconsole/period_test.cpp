@@ -1,7 +1,9 @@
 // Periodic console jobs: start, listing, cooperative stop, the ten-slot limit.
+#include "poswait.h"
 #include "testsupport.h"
 
 #include <atomic>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -40,15 +42,7 @@ protected:
         posAddSymbol(reinterpret_cast<PosAnyFn>(seven), 7, "seven");
     }
 
-    template <class Pred>
-    static bool waitUntil(Pred p, int ms) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!p()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
+    static bool waitUntil(const std::function<bool()>& p, int ms) { return poswait::waitUntil(p, ms, 5); }
 };
 
 }  // namespace

@@ -17,20 +17,13 @@
 
 #include "concontext.h"
 #include "pos.h"
+#include "poswait.h"
 #include "posinternal.h"
 #include "rtpagent.h"
 
 namespace rtptest {
 
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using poswait::waitUntil;
 
 class LogLines {
 public:
@@ -126,16 +119,7 @@ protected:
         waitSapIdle(3000);
     }
     // True while the RTP task waits for a message with none queued.
-    static bool rtpTaskWaiting()
-    {
-        PosTask* t = posGetTask(RTP_TASK_LOCAL_ID);
-        if (t == nullptr) return false;
-        PosTaskQueue& q = t->queue;
-        pthread_mutex_lock(&q.lock);
-        const bool waiting = q.count == 0 && q.receiversWaiting > 0;
-        pthread_mutex_unlock(&q.lock);
-        return waiting;
-    }
+    static bool rtpTaskWaiting() { return poswait::taskWaitingIdle(RTP_TASK_LOCAL_ID); }
     RtpSap& sap() { return g_rtpAgent.sap[0]; }
     bool waitSapIdle(int timeoutMs = 5000)
     {
