@@ -52,11 +52,9 @@ EOF
 virtual_display=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   virtual_display=1
-  for n in $(seq 140 200); do [ -e "/tmp/.X11-unix/X$n" ] || { disp=":$n"; break; }; done
-  Xvfb "$disp" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  export DISPLAY="$disp"
-  waitfor 10 xdotool getdisplaygeometry || fail "the virtual display did not start"
+  source "$top/scripts/virtual-display.sh"
+  virtual_display_start 1280x720x24 "$work" || fail "the virtual display did not start"
+  pids+=($virtual_display_pid)
   echo "demo: no display: running on a virtual one; screenshots go to $shots"
 fi
 shot() {

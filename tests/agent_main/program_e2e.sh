@@ -41,11 +41,9 @@ pids+=($!)
 waitfor 5 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" || fail "simulator did not listen"
 
 # A display of our own.
-for n in $(seq 90 130); do [ -e "/tmp/.X11-unix/X$n" ] || { disp=":$n"; break; }; done
-Xvfb "$disp" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY="$disp"
-waitfor 10 xdotool getdisplaygeometry || fail "Xvfb did not start"
+source "$top/scripts/virtual-display.sh"
+virtual_display_start 1280x800x24 "$work" || fail "Xvfb did not start"
+pids+=($virtual_display_pid)
 eval "$(bash "$top/scripts/virtual-audio.sh" start "$work/audio")"
 
 XDG_CONFIG_HOME="$work/cfg" POS_DEBUG_DIR="$work" QT_QPA_PLATFORM=xcb \

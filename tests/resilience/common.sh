@@ -3,6 +3,7 @@
 # devices, and readings of the program from /proc. Sourced, not run.
 #   needs: build (build folder), name (shown in messages)
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+source "$top/scripts/virtual-display.sh"
 work="$(mktemp -d "/tmp/quillon-$name.XXXXXX")"
 pids=()
 agent=""
@@ -72,11 +73,8 @@ start_svcsim() {  # start_svcsim ARGS...: the service simulator on $port, timed 
 }
 
 start_display_and_sound() {
-  for n in $(seq 140 220); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { disp=":$n"; break; }; done
-  Xvfb "$disp" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  export DISPLAY="$disp"
-  waitfor 10 xdotool getdisplaygeometry || fail "Xvfb did not start"
+  virtual_display_start 1280x800x24 "$work" || fail "Xvfb did not start"
+  pids+=($virtual_display_pid)
   eval "$(bash "$top/scripts/virtual-audio.sh" start "$work/audio")"
 }
 
