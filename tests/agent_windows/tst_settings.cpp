@@ -345,8 +345,10 @@ private slots:
         QFETCH(QByteArray, value);
         const QString path = storePath();
         writeStoreFile(path, "[Settings]\nCaptionerType=2\nMyRingTone=" + value + "\nMacNoVoice=" + value +
-                                 "\n[Initialization]\nmainVertPos=40\n");
+                                 "\nIPSVR1=" + value + "\n[Initialization]\nmainVertPos=40\n");
         QCOMPARE(readInt(kSettings, kMyRingTone, 3), 3);
+        const QString host = readString(kSettings, kIPSVR1, QStringLiteral("fallback.example"));
+        QVERIFY2(host == QStringLiteral("fallback.example"), qPrintable(host.toUtf8().toHex(' ')));
         const StartupSettings s = loadStartupSettings(false);
         QCOMPARE(s.myRingTone, 3);
         QVERIFY(s.macNoVoice.size() <= kWordMax);

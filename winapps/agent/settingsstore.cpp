@@ -157,10 +157,21 @@ QString readString(const char* section, const char* key, const QString& def)
     withStore([&](QSettings& store) { v = store.value(keyPath(section, key)); });
     if (!v.isValid())
         return def;
-    // A plain INI value with commas reads back as a list; keep it as text.
-    if (v.metaType().id() == QMetaType::QStringList)
-        return v.toStringList().join(QStringLiteral(", "));
-    return v.toString();
+    switch (v.metaType().id()) {
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+        return v.toString();
+    case QMetaType::QStringList: {
+        // A plain INI value with commas reads back as a list; keep it as
+        // text. Only a stored list type reads back with no element at all.
+        const QStringList list = v.toStringList();
+        return list.isEmpty() ? def : list.join(QStringLiteral(", "));
+    }
+    default:
+        // A stored type that is not text (a point, a date, a list of
+        // variants): the key is as good as unset.
+        return def;
+    }
 }
 
 // A write is synced at once, inside withStore: a sync left to QSettings'
