@@ -65,17 +65,20 @@ private:
     std::string text_;
 };
 
+// The runtime's threads outlive main(): the log task may still hand a line to
+// the observer, and a job may still run the shell, while the process exits.
+// What they write to is therefore never destroyed.
 inline LogCapture& capture() {
-    static LogCapture c;
+    static LogCapture& c = *new LogCapture;
     return c;
 }
 
 inline std::vector<std::string>& shellCalls() {
-    static std::vector<std::string> v;
+    static std::vector<std::string>& v = *new std::vector<std::string>;
     return v;
 }
 inline std::mutex& shellLock() {
-    static std::mutex m;
+    static std::mutex& m = *new std::mutex;
     return m;
 }
 inline int recordingShell(const char* command) {
