@@ -17,6 +17,14 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "$name: FAILED: $*"
+  if [ -n "$agent" ]; then
+    if alive; then
+      echo "--- the program (pid $agent) still runs; its child processes:"
+      ps -o pid,stat,etime,args --ppid "$agent" 2>/dev/null || true
+    else
+      echo "--- the program has ended"
+    fi
+  fi
   echo "--- program output"; tail -n 20 "$work/agent.log" 2>/dev/null || true
   echo "--- simulator"; tail -n 15 "$work/svcsim.log" 2>/dev/null || true
   keep_work=1; echo "$name: logs in $work"; exit 1
