@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <fcntl.h>
 #include <sys/wait.h>
 
 #include "capatest.h"
@@ -332,15 +333,21 @@ TEST_F(PracticeCall, ProgramPlaysOneCallAndExits)
     ASSERT_TRUE(svcVoiceWriteWav(rec + "/short.wav", p.audio));
     std::ofstream(rec + "/short.words") << "0\tHello\n250\tthis\n500\tis\n750\ta\n1000\tshort\n1250\tpractice\n1500\tcall.\n";
     const int port = unusedPort();
+    // The runtime's threads run in this process: the child only calls what
+    // is safe after fork (no allocation), so everything is made before.
+    const std::string portText = std::to_string(port);
+    const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(outFd, 0);
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        freopen(out.c_str(), "w", stdout);
-        execl(SVCSIM_PATH, "svcsim", "--practice", "-p", std::to_string(port).c_str(), "--practice-dir", rec.c_str(),
+        dup2(outFd, 1);
+        execl(SVCSIM_PATH, "svcsim", "--practice", "-p", portText.c_str(), "--practice-dir", rec.c_str(),
               "--practice-out", results.c_str(), "--practice-interval", "0.2", "--practice-tail", "0.5",
               "--practice-calls", "1", static_cast<char*>(nullptr));
         _exit(127);
     }
+    close(outFd);
     // The program listens once it has loaded the recordings.
     ASSERT_TRUE(waitUntil([&] {
         const int s = connectLoopback(port);
