@@ -12,7 +12,6 @@
 # opening while the library waits for it.
 virtual_display_start() {
   local geometry="$1" file="$2/xvfb.display" n=""
-  : >"$file"
   Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$file" >/dev/null 2>&1 &
   virtual_display_pid=$!
   for _ in $(seq 1 100); do
